@@ -1,0 +1,95 @@
+// zenpo FONTFILE: rewrites the font area of SUBSYSCG.ROM or SUBSYS_C.ROM in
+// the current directory from a font-patch text (.txt) or a binary font (.bin).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console.h"
+#include "fontimport.h"
+#include "usage.h"
+
+namespace {
+
+// Room for an extension of 11 characters and its terminating zero.
+constexpr size_t kExtensionSize = 12;
+
+// Prints "WHAT: description of errno" and ends the run with status 1. Only
+// called while no file is open.
+[[noreturn]] void die(const char* what) {
+  report_error(what);
+  std::exit(1);
+}
+
+// Copies the text after the last '.' of `path` (all of it when there is no
+// dot) into `out`, upper-cased in ASCII; empty when it would not fit.
+char* upper_extension(const char* path, char out[kExtensionSize]) {
+  const char* dot = std::strrchr(path, '.');
+  const char* ext = dot ? dot + 1 : path;
+  size_t length = std::strlen(ext);
+  if (length >= kExtensionSize) length = 0;  // too long: unsupported
+  std::memcpy(out, ext, length);
+  out[length] = '\0';
+  for (char* c = out; *c; ++c) {
+    if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+  }
+  return out;
+}
+
+// The kind of the font file at `path`, by its extension.
+FontKind font_kind_of(const char* path) {
+  char ext[kExtensionSize];
+  upper_extension(path, ext);
+  if (std::strcmp(ext, "TXT") == 0) return FontKind::text;
+  if (std::strcmp(ext, "BIN") == 0) return FontKind::binary;
+  return FontKind::none;
+}
+
+// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update and announces it;
+// ends the run with status 1 when neither opens.
+FILE* open_target_rom() {
+  // "r+b": read and write, never created, never truncated.
+  if (FILE* rom = std::fopen("SUBSYSCG.ROM", "r+b")) {
+    std::puts("Target file is the SUBSYSCG.ROM");
+    return rom;
+  }
+  if (FILE* rom = std::fopen("SUBSYS_C.ROM", "r+b")) {
+    std::puts("Target file is the SUBSYS_C.ROM");
+    return rom;
+  }
+  die("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
+}
+
+// Returns `status`, or 1 when the console lines could not all be written.
+int close_stdout(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    report_error("Failed to write standard output");
+    return status ? status : 1;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  print_banner();
+  if (argc != 2) {
+    print_usage();
+    return close_stdout(1);
+  }
+  const char* path = argv[1];
+  FontKind kind = font_kind_of(path);
+  if (kind == FontKind::none) {
+    std::puts("Unsupported file specified");
+    print_usage();
+    return close_stdout(1);
+  }
+  FILE* rom = open_target_rom();
+  bool patched = kind == FontKind::text ? patch_text_font(rom, path) : patch_binary_font(rom, path);
+  if (patched) std::puts("Done!");
+  int status = patched ? 0 : 1;
+  if (std::fclose(rom) != 0) {
+    report_error("Failed to close ROM image");
+    if (patched) status = -1;
+  }
+  return close_stdout(status);
+}

@@ -1,0 +1,67 @@
+# Runs zenpo on the example patch against a blank image in the build folder,
+# then shows the bytes and the pictures of the glyphs it wrote.
+# Called as: cmake -DZENPO=... -DPATCH=... -DWORK=... -P demo.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+file(COPY "${PATCH}" DESTINATION "${WORK}")
+get_filename_component(patch_name "${PATCH}" NAME)
+
+# CMake cannot write zero bytes, but zenpo can: a glyph of clear rows at
+# code 0xFF on an empty file fills the image out to a blank 2 KiB.
+file(TOUCH "${WORK}/SUBSYSCG.ROM")
+file(WRITE "${WORK}/blank.txt" "@FF\n0000000\n0000000\n0000000\n0000000\n0000000\n0000000\n0000000\n0000000\n")
+execute_process(COMMAND "${ZENPO}" blank.txt WORKING_DIRECTORY "${WORK}"
+                OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE status)
+file(SIZE "${WORK}/SUBSYSCG.ROM" size)
+if(NOT status EQUAL 0 OR NOT size EQUAL 2048)
+  message(FATAL_ERROR "could not make a blank 2 KiB image")
+endif()
+
+message("$ cd ${WORK} && zenpo ${patch_name}")
+execute_process(COMMAND "${ZENPO}" "${patch_name}" WORKING_DIRECTORY "${WORK}"
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "zenpo ended with status ${status}")
+endif()
+
+# Every code that the patch names, in file order.
+file(STRINGS "${PATCH}" headers REGEX "^@")
+file(READ "${WORK}/SUBSYSCG.ROM" image HEX)
+set(art_rows "" "" "" "" "" "" "" "")
+message("")
+foreach(header IN LISTS headers)
+  string(SUBSTRING "${header}" 1 -1 code)
+  math(EXPR offset "0x${code} * 8" OUTPUT_FORMAT HEXADECIMAL)
+  string(REPLACE "0x" "" offset_hex "${offset}")
+  string(TOUPPER "${offset_hex}" offset_hex)
+  math(EXPR at "${offset} * 2")
+  string(SUBSTRING "${image}" ${at} 16 glyph)
+  string(REGEX REPLACE "(..)" "\\1 " spaced "${glyph}")
+  string(TOUPPER "${spaced}" spaced)
+  message("code 0x${code} at 0x${offset_hex}: ${spaced}")
+  # Draw each row: bit 6 is the leftmost of the seven columns.
+  set(drawn "")
+  foreach(row RANGE 7)
+    math(EXPR hex_at "${row} * 2")
+    string(SUBSTRING "${glyph}" ${hex_at} 2 byte)
+    math(EXPR value "0x${byte}")
+    set(line "")
+    foreach(bit 6 5 4 3 2 1 0)
+      math(EXPR set "(${value} >> ${bit}) & 1")
+      if(set)
+        string(APPEND line "#")
+      else()
+        string(APPEND line ".")
+      endif()
+    endforeach()
+    list(GET art_rows ${row} so_far)
+    list(REMOVE_AT art_rows ${row})
+    list(INSERT art_rows ${row} "${so_far}${line} ")
+  endforeach()
+endforeach()
+message("")
+foreach(row RANGE 7)
+  list(GET art_rows ${row} line)
+  message("  ${line}")
+endforeach()

@@ -1,0 +1,57 @@
+// The text import: reads and parses the whole patch, then writes it.
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "console.h"
+#include "font_io.h"
+#include "font_patch.h"
+#include "fontimport.h"
+
+namespace {
+
+// Feeds `font` to the parser block by block, up to its end or a Ctrl-Z;
+// false on a read error, errno set.
+bool parse_font_file(FILE* font, PatchParser& parser) {
+  std::vector<char> block(1 << 20);
+  while (!parser.ended) {
+    size_t got = std::fread(block.data(), 1, block.size(), font);
+    parse_patch_chunk(parser, block.data(), got);
+    if (got < block.size()) return !std::ferror(font);
+  }
+  return true;
+}
+
+// Offset just past the last row that the sorted glyphs give.
+int64_t end_of_rows(const std::vector<PatchGlyph>& glyphs) {
+  const PatchGlyph& last = glyphs.back();
+  int r = 7;
+  while (!(last.rows[r] & kRowGiven)) --r;
+  return int64_t{last.code} * 8 + r + 1;
+}
+
+}  // namespace
+
+bool patch_text_font(FILE* rom, const char* path) {
+  FILE* font = open_font_file(path);
+  if (!font) {
+    report_error("Failed to open font file");
+    return false;
+  }
+  PatchParser parser;
+  bool read = parse_font_file(font, parser);
+  int read_errno = errno;
+  std::fclose(font);  // read only: a failed close loses nothing
+  if (!read) {
+    errno = read_errno;
+    report_error("Failed to read font file");
+    return false;
+  }
+  finish_patch_parse(parser);
+  merge_patch_glyphs(parser);
+  for (const PatchWarning& w : parser.warnings) report_warning(path, w.line, w.text);
+  if (parser.glyphs.empty()) return true;
+  const PatchGlyph& last = parser.glyphs.back();
+  if (!warn_of_growth(rom, end_of_rows(parser.glyphs), path, last.line)) return false;
+  return write_glyph_rows(rom, parser.glyphs);
+}

@@ -1,0 +1,75 @@
+#include "font_io.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The whole content of `file`.
+std::string contents(FILE* file) {
+  std::string bytes;
+  std::rewind(file);
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
+  return bytes;
+}
+
+TEST(WriteGlyphRows, GivesTheImageOfWritingEachRowByItself) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 20; ++round) {
+    // Random codes, many repeated, some past the end of a 256-byte image.
+    std::string text;
+    for (int g = 0; g < 40; ++g) {
+      text += "@" + std::to_string(1 + random() % 60) + "\n";
+      for (unsigned r = random() % 9; r > 0; --r) text += std::to_string(random() % 2) + "1\n";
+    }
+    PatchParser parser = parse_font_patch(text);
+    std::string expected(256, '\xAA');
+    for (const PatchGlyph& g : parser.glyphs) {
+      for (int r = 0; r < 8; ++r) {
+        if (!(g.rows[r] & kRowGiven)) continue;
+        size_t offset = size_t{g.code} * 8 + r;
+        if (offset >= expected.size()) expected.resize(offset + 1, '\0');
+        expected[offset] = static_cast<char>(g.rows[r] & kRowBits);
+      }
+    }
+    merge_patch_glyphs(parser);
+    FILE* rom = std::tmpfile();
+    ASSERT_NE(rom, nullptr);
+    std::fwrite(std::string(256, '\xAA').data(), 1, 256, rom);
+    EXPECT_TRUE(write_glyph_rows(rom, parser.glyphs));
+    EXPECT_EQ(contents(rom), expected) << text;
+    std::fclose(rom);
+  }
+}
+
+TEST(WriteRomStart, ReplacesTheStartAndNeverTruncates) {
+  FILE* rom = std::tmpfile();
+  ASSERT_NE(rom, nullptr);
+  std::fputs("0123456789", rom);
+  EXPECT_TRUE(write_rom_start(rom, "ab\x1A\r\n", 5));
+  EXPECT_EQ(contents(rom), "ab\x1A\r\n56789");
+  EXPECT_EQ(rom_size(rom), 10);
+  EXPECT_TRUE(write_rom_start(rom, "ABCDEFGHIJKL", 12));
+  EXPECT_EQ(contents(rom), "ABCDEFGHIJKL");
+  std::fclose(rom);
+}
+
+TEST(ReadFontBytes, ReadsAFileOfAnySize) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{65536}, size_t{200001}}) {
+    FILE* font = std::tmpfile();
+    ASSERT_NE(font, nullptr);
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7);
+    std::fwrite(bytes.data(), 1, size, font);
+    std::rewind(font);
+    std::vector<char> read;
+    EXPECT_TRUE(read_font_bytes(font, read));
+    EXPECT_EQ(std::string(read.begin(), read.end()), bytes);
+    std::fclose(font);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+#!/usr/bin/env python3
+"""End-to-end tests: run the built zenpo in a fresh folder per case, as a user would.
+
+    python3 tests/e2e/zenpo_e2e.py --zenpo /abs/path/to/zenpo [unittest args]
+"""
+import argparse
+import glob
+import gzip
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ZENPO = None  # set from --zenpo
+
+BANNER = b"KT5(V1) Font patch tool v0.1\nWritten by the zenpo authors\n"
+USAGE = [
+    "SYNOPSIS: zenpo fontfile",
+    "fontfileの拡張子が'txt'のときは、フォントパッチ形式",
+    "    〃            'bin'のときは、バイナリフォント形式",
+    "としてROM file(SUBSYS_C.ROMまたはSUBSYSCG.ROM)の中身を書き換える",
+    "SUBSYSCG.ROMはKT5 V2用のファイルで、SUBSYS_C.ROMはKT5 V1用のファイルです",
+    "このプログラムは、先にSUBSYSCG.ROMをオープンし、だめならSUBSYS_C.ROMをオープンしようとします",
+    "SUBSYS_C.ROMまたは、SUBSYSCG.ROMファイルは、このファイルと同じディレクトリにおいておく必要があります",
+]
+CG, C = "SUBSYSCG.ROM", "SUBSYS_C.ROM"
+IMAGE = bytes(range(256)) * 8  # 2048 bytes, every offset recognisable
+ROWS_A = ["0001000", "0010100", "0100010", "0100010", "0111110", "0100010", "0100010", "0000000"]
+BYTES_A = bytes.fromhex("08 14 22 22 3E 22 22 00")
+FULL = ["1111111"] * 8
+
+
+def usage(encoding="shift_jis"):
+    return b"".join(line.encode(encoding) + b"\n" for line in USAGE)
+
+
+def target(name):
+    return b"Target file is the " + name.encode() + b"\n"
+
+
+def done(name=CG):
+    return BANNER + target(name) + b"Done!\n"
+
+
+def patch(*lines, eol="\n"):
+    """Patch text from lines and lists of lines, each line ended by eol."""
+    flat = []
+    for item in lines:
+        flat.extend([item] if isinstance(item, str) else item)
+    return "".join(line + eol for line in flat).encode("latin-1")
+
+
+def warning(line, text, name="font.txt"):
+    return ("%s:%d: warning: %s\n" % (name, line, text)).encode()
+
+
+def with_glyph(image, code, rows):
+    return image[:code * 8] + rows + image[code * 8 + len(rows):]
+
+
+PATCH_A, IMAGE_A = patch("@41", ROWS_A), with_glyph(IMAGE, 0x41, BYTES_A)
+
+
+class ZenpoTest(unittest.TestCase):
+    def setUp(self):
+        self.fresh()
+
+    def fresh(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.dir = tmp.name
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def put(self, name, data):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def get(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def run_zenpo(self, *args, env=None, merge=False, user=None):
+        base = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")}
+        base.update({"LC_ALL": "C"} if env is None else env)
+        ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
+        return subprocess.run([ZENPO, *args], cwd=self.dir, env=base, timeout=20, **ids,
+                              stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT if merge else subprocess.PIPE)
+
+    def check(self, proc, stdout, stderr=b"", status=0):
+        self.assertEqual((proc.stdout, proc.stderr or b"", proc.returncode), (stdout, stderr, status))
+
+    def import_text(self, text, image=IMAGE, stderr=b""):
+        """Run a patch over SUBSYSCG.ROM, expect success, return the new image."""
+        self.put(CG, image)
+        self.put("font.txt", text)
+        self.check(self.run_zenpo("font.txt"), done(), stderr)
+        return self.get(CG)
+
+
+class ArgumentTest(ZenpoTest):
+    def test_wrong_argument_count_prints_usage(self):
+        for args in ([], ["font.txt", "font.txt"]):
+            with self.subTest(args=args):
+                self.put(CG, IMAGE)
+                self.put("font.txt", PATCH_A)
+                self.check(self.run_zenpo(*args), BANNER + usage(), status=1)
+                self.assertEqual(self.get(CG), IMAGE)
+
+    def test_text_extension_any_case(self):
+        for name in ("FONT.TXT", "font.Txt", "txt", "my.fonts/a.txt"):
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                self.put(name, PATCH_A)
+                self.check(self.run_zenpo(name), done())
+                self.assertEqual(self.get(CG), IMAGE_A)
+
+    def test_binary_extension_any_case(self):
+        for name in ("glyphs.BIN", "glyphs.bin", "a.txt.Bin"):
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                self.put(name, b"@41\n0001000\n")
+                self.check(self.run_zenpo(name), done())
+                self.assertEqual(self.get(CG), b"@41\n0001000\n" + IMAGE[12:])
+
+    def test_unsupported_extension_opens_nothing(self):
+        for name in ("font.", "font.txt.bak", "fonts.new/glyphs", "charsetimage", "font.bi", ".txtx"):
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                self.put(name, PATCH_A)
+                self.check(self.run_zenpo(name),
+                           BANNER + b"Unsupported file specified\n" + usage(), status=1)
+                self.assertEqual(self.get(CG), IMAGE)
+
+
+class UsageEncodingTest(ZenpoTest):
+    def test_usage_follows_locale_codeset(self):
+        cases = [({"LC_ALL": "C"}, "shift_jis"), ({}, "shift_jis"),
+                 ({"LC_ALL": "C.UTF-8"}, "utf-8"), ({"LANG": "C.UTF-8"}, "utf-8"),
+                 ({"LC_CTYPE": "C.UTF-8", "LANG": "C"}, "utf-8"),
+                 ({"LC_ALL": "C", "LANG": "C.UTF-8"}, "shift_jis")]
+        for env, encoding in cases:
+            with self.subTest(env=env):
+                proc = self.run_zenpo(env=env)
+                self.check(proc, BANNER + usage(encoding), status=1)
+                lines = proc.stdout.split(b"\n")[2:9]
+                self.assertEqual([line.decode(encoding) for line in lines], USAGE)
+
+    def test_ditto_mark_lines_up_under_txt(self):
+        def column(line, word):  # Japanese characters take two columns
+            return sum(2 if ord(ch) > 127 else 1 for ch in line[:line.index(word)])
+        self.assertEqual(column(USAGE[2], "'bin'"), column(USAGE[1], "'txt'"))
+        sjis = self.run_zenpo().stdout.split(b"\n")
+        self.assertEqual(sjis[4].index(b"'bin'"), sjis[3].index(b"'txt'"))
+
+
+class TargetTest(ZenpoTest):
+    def test_cg_image_preferred_and_other_untouched(self):
+        self.put(CG, IMAGE)
+        self.put(C, IMAGE)
+        os.utime(self.path(C), ns=(1_000_000_000 * 10**9,) * 2)
+        self.put("font.txt", PATCH_A)
+        self.check(self.run_zenpo("font.txt"), done(CG))
+        self.assertEqual(self.get(CG), IMAGE_A)
+        self.assertEqual(self.get(C), IMAGE)
+        self.assertEqual(os.stat(self.path(C)).st_mtime_ns, 1_000_000_000 * 10**9)
+
+    def test_falls_back_to_c_image(self):
+        for setup in ("missing", "directory", "read-only"):
+            with self.subTest(cg=setup):
+                self.fresh()
+                user = None
+                if setup == "directory":
+                    os.mkdir(self.path(CG))
+                elif setup == "read-only":
+                    self.put(CG, IMAGE)
+                    os.chmod(self.path(CG), 0o444)
+                    if os.geteuid() == 0:  # root opens it for writing all the same
+                        user = 65534
+                        os.chmod(self.dir, 0o777)
+                self.put(C, IMAGE)
+                os.chmod(self.path(C), 0o666)
+                self.put("font.txt", PATCH_A)
+                self.check(self.run_zenpo("font.txt", user=user), done(C))
+                self.assertEqual(self.get(C), IMAGE_A)
+
+    def test_no_target(self):
+        self.put("font.txt", PATCH_A)
+        self.check(self.run_zenpo("font.txt"), BANNER,
+                   b"Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file: "
+                   b"No such file or directory\n", 1)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["font.txt"])
+
+    def test_missing_font_run_order(self):
+        self.put(CG, IMAGE)
+        for name in ("font.txt", "font.bin"):
+            with self.subTest(name=name):
+                self.check(self.run_zenpo(name, merge=True), BANNER + target(CG) +
+                           b"Failed to open font file: No such file or directory\n", status=1)
+                self.assertEqual(self.get(CG), IMAGE)
+
+
+class TextImportTest(ZenpoTest):
+    def test_header_spellings_and_line_ends(self):
+        for header in ("@41", "@0x41", "@0X41", "@ 41", "@\t41", "@41h", "@+41", "@100000041"):
+            for eol in ("\n", "\r\n"):
+                with self.subTest(header=header, eol=eol):
+                    image = self.import_text(patch(header, ROWS_A, eol=eol))
+                    self.assertEqual(image, IMAGE_A)
+
+    def test_ignored_lines(self):
+        text = patch("1111111", "free text", "@41", ROWS_A[:2], "#0000000", ";0000000",
+                     ROWS_A[2:], "0000000", "trailing text 0000000")
+        self.assertEqual(self.import_text(text), IMAGE_A)
+
+    def test_row_columns(self):
+        rows = ["0.0 @00", "000", "00000001111", "x000000", "0\t0\t0\t0", "1111111", "000000", "00000\r"]
+        image = self.import_text(patch("@7F", rows))
+        self.assertEqual(image, with_glyph(IMAGE, 0x7F, bytes([0x2C, 0x0F, 0, 0x40, 0x2A, 0x7F, 1, 3])))
+
+    def test_ctrl_z_ends_text(self):
+        text = patch("@41", ROWS_A[:4]) + b"\x1a" + patch(ROWS_A[4:], "@42", FULL)
+        image = self.import_text(text, stderr=warning(1, "glyph 0x41 ends after 4 of its 8 rows; "
+                                                          "the others keep their old bytes"))
+        self.assertEqual(image, with_glyph(IMAGE, 0x41, BYTES_A[:4]))
+
+    def test_long_lines_are_single_lines(self):
+        text = patch("@41", ";" + "0" * 99_999, ROWS_A[0] + "0" * 99_993, ROWS_A[1:], "@42", "0000000")
+        image = self.import_text(text, stderr=warning(11, "glyph 0x42 ends after 1 of its 8 rows; "
+                                                           "the others keep their old bytes"))
+        self.assertEqual(image, with_glyph(IMAGE_A, 0x42, b"\0"))
+
+    def test_header_ends_short_glyph(self):
+        text = patch("@41", ROWS_A[:5], "@42", ROWS_A, "@43")
+        image = self.import_text(text, stderr=warning(
+            1, "glyph 0x41 ends after 5 of its 8 rows; the others keep their old bytes") + warning(
+            16, "glyph 0x43 ends after 0 of its 8 rows; the others keep their old bytes"))
+        self.assertEqual(image, with_glyph(with_glyph(IMAGE, 0x41, BYTES_A[:5]), 0x42, BYTES_A))
+
+    def test_header_without_code_drops_rows(self):
+        for header in ("@", "@zz", "@ -"):
+            with self.subTest(header=header):
+                text = patch("@41", ROWS_A[:3], header, FULL)
+                image = self.import_text(text, stderr=warning(
+                    1, "glyph 0x41 ends after 3 of its 8 rows; the others keep their old bytes") +
+                    warning(5, "header has no hexadecimal code; the rows after it are ignored"))
+                self.assertEqual(image, with_glyph(IMAGE, 0x41, BYTES_A[:3]))
+
+    def test_codes_out_of_range_skipped(self):
+        for header, text in [("@0", "code 0 cannot be patched"),
+                             ("@100000000", "code 0 cannot be patched"),
+                             ("@-5", "code -0x5 is negative"), ("@FFFFFFFB", "code -0x5 is negative"),
+                             ("@80000000", "code -0x80000000 is negative"),
+                             ("@10000000", "code 0x10000000 is past the largest code 0xFFFFFFF"),
+                             ("@7FFFFFFF", "code 0x7FFFFFFF is past the largest code 0xFFFFFFF")]:
+            with self.subTest(header=header):
+                image = self.import_text(patch("; skipped", header, FULL),
+                                         stderr=warning(2, text + "; glyph skipped"))
+                self.assertEqual(image, IMAGE)
+
+    def test_image_grows(self):
+        for code, size in [(0x100, 0x808), (0x101, 0x810)]:
+            with self.subTest(code=code):
+                text = patch("@%x" % code, ROWS_A, "@41", ROWS_A)
+                image = self.import_text(text, stderr=warning(
+                    1, "the image grows from 2048 to %d bytes" % size))
+                expected = IMAGE_A + bytes(size - 2048 - 8) + BYTES_A
+                self.assertEqual(image, expected)
+
+    def test_duplicate_code_later_rows_win(self):
+        self.put(CG, IMAGE)
+        self.put("font.txt", patch("@41", FULL, "@0x41", ROWS_A[:4]))
+        proc = self.run_zenpo("font.txt")
+        self.assertEqual((proc.stdout, proc.returncode), (done(), 0))
+        # both warnings are about line 10; their order is not fixed
+        self.assertCountEqual(proc.stderr.splitlines(keepends=True), [
+            warning(10, "code 0x41 was already given at line 1; the later rows win"),
+            warning(10, "glyph 0x41 ends after 4 of its 8 rows; the others keep their old bytes")])
+        self.assertEqual(self.get(CG), with_glyph(IMAGE, 0x41, BYTES_A[:4] + b"\x7f" * 4))
+
+
+class BinaryImportTest(ZenpoTest):
+    DATA = b"\x1a\r\n\x00\xff\r\n\x1a" + bytes(range(0x80, 0x88))
+
+    def test_binary_import(self):
+        grown = (self.DATA * 200)[:3000]
+        grows = b"glyphs.bin: warning: the image grows from 2048 to 3000 bytes\n"
+        for data, stderr in [(self.DATA, b""), (b"", b""), (grown, grows)]:
+            with self.subTest(size=len(data)):
+                self.put(CG, IMAGE)
+                self.put("glyphs.bin", data)
+                self.check(self.run_zenpo("glyphs.bin"), done(), stderr)
+                self.assertEqual(self.get(CG), data + IMAGE[len(data):])
+
+
+class FailureTest(ZenpoTest):
+    def test_font_file_is_directory(self):
+        for name in ("dir.txt", "dir.bin"):
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                os.mkdir(self.path(name))
+                self.check(self.run_zenpo(name), BANNER + target(CG),
+                           b"Failed to read font file: Is a directory\n", 1)
+                self.assertEqual(self.get(CG), IMAGE)
+
+    def test_image_write_fails(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("/dev/full is missing: no device that fails every write")
+        os.symlink("/dev/full", self.path(CG))
+        self.put("font.txt", PATCH_A)
+        self.put("font.bin", BYTES_A * 2)
+        for name in ("font.txt", "font.bin"):
+            with self.subTest(name=name):
+                proc = self.run_zenpo(name)
+                self.assertEqual((proc.stdout, proc.returncode), (BANNER + target(CG), 1))
+                *warnings, last = proc.stderr.split(b"\n")[:-1]  # growth warnings may come first
+                self.assertEqual(last, b"Failed to write ROM image: No space left on device")
+                self.assertTrue(all(b": warning: " in line for line in warnings), proc.stderr)
+
+
+def vga8_font():
+    """Glyphs of an 8x8 PSF1 console font, or None when no such font is installed."""
+    for path in sorted(glob.glob("/usr/share/consolefonts/*-VGA8.psf.gz"),
+                       key=lambda p: not p.endswith("/Lat15-VGA8.psf.gz")):
+        with gzip.open(path, "rb") as f:
+            data = f.read()
+        if data[:2] == b"\x36\x04" and data[3] == 8:
+            count = 512 if data[2] & 1 else 256
+            return [data[4 + 8 * i:12 + 8 * i] for i in range(count)]
+
+
+class RealFontTest(ZenpoTest):
+    def test_console_font_round_trip(self):
+        glyphs = vga8_font()
+        if glyphs is None:
+            self.skipTest("console-setup-linux is not installed: no 8x8 console font to convert")
+        lines = []
+        for code in range(1, 256):  # a mix of header spellings, set marks and comments
+            lines.append(["@%x" % code, "@0x%X" % code, "@ %02X" % code, "@%Xh" % code][code % 4])
+            mark = "1. "[code % 3]
+            lines += ["".join(mark if byte & (0x40 >> col) else "0" for col in range(7))
+                      for byte in glyphs[code]]
+            if code % 5 == 0:
+                lines.append("; end of glyph %d" % code)
+        tail = b"TAIL" * 16
+        image = self.import_text(patch(lines, eol="\r\n"), image=b"\xaa" * 2048 + tail)
+        self.assertEqual(image[:8], b"\xaa" * 8)
+        self.assertEqual(image[2048:], tail)
+        for code in range(1, 256):
+            for row in range(8):
+                self.assertEqual(image[code * 8 + row], glyphs[code][row] & 0x7F, (code, row))
+
+
+def main():
+    global ZENPO
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--zenpo", default=os.environ.get("ZENPO"))
+    args, rest = parser.parse_known_args()
+    if not args.zenpo:
+        sys.exit("usage: %s --zenpo /path/to/zenpo [unittest args]" % sys.argv[0])
+    ZENPO = os.path.abspath(args.zenpo)
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()

@@ -321,6 +321,16 @@ class FailureTest(ZenpoTest):
                 self.assertEqual(last, b"Failed to write ROM image: No space left on device")
                 self.assertTrue(all(b": warning: " in line for line in warnings), proc.stderr)
 
+    def test_lost_messages_fail_the_run(self):
+        self.put(CG, IMAGE)
+        self.put("font.txt", PATCH_A)
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run([ZENPO, "font.txt"], cwd=self.dir, stdout=full,
+                                  stderr=subprocess.PIPE, timeout=20)
+        self.assertEqual((proc.stderr, proc.returncode),
+                         (b"Failed to write standard output: No space left on device\n", 1))
+        self.assertEqual(self.get(CG), IMAGE_A)
+
 
 def vga8_font():
     """Glyphs of an 8x8 PSF1 console font, or None when no such font is installed."""

@@ -35,7 +35,21 @@ bool write_failed() {
 
 }  // namespace
 
-FILE* open_font_file(const char* path) { return std::fopen(path, "rb"); }
+bool read_font_file(const char* path, const std::function<bool(FILE*)>& read) {
+  FILE* font = std::fopen(path, "rb");
+  if (!font) {
+    report_error("Failed to open font file");
+    return false;
+  }
+  bool done = read(font);
+  int read_errno = errno;
+  std::fclose(font);  // read only: a failed close loses nothing
+  if (!done) {
+    errno = read_errno;
+    report_error("Failed to read font file");
+  }
+  return done;
+}
 
 bool read_font_bytes(FILE* font, std::vector<char>& bytes) {
   // A regular file says how much is coming; anything else grows as it reads.

@@ -4,13 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "font_patch.h"
 
-// Opens a font file for reading, with no translation of any byte; null on
-// failure, with errno set.
-FILE* open_font_file(const char* path);
+// Opens the font file at `path` for reading, with no translation of any byte,
+// hands it to `read` and closes it. False after "Failed to open font file",
+// or after "Failed to read font file" when `read` fails with errno set.
+bool read_font_file(const char* path, const std::function<bool(FILE*)>& read);
 
 // Reads the rest of `font` into `bytes`; false on a read error, errno set.
 bool read_font_bytes(FILE* font, std::vector<char>& bytes);

@@ -1,5 +1,4 @@
 // The text import: reads and parses the whole patch, then writes it.
-#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -33,18 +32,8 @@ int64_t end_of_rows(const std::vector<PatchGlyph>& glyphs) {
 }  // namespace
 
 bool patch_text_font(FILE* rom, const char* path) {
-  FILE* font = open_font_file(path);
-  if (!font) {
-    report_error("Failed to open font file");
-    return false;
-  }
   PatchParser parser;
-  bool read = parse_font_file(font, parser);
-  int read_errno = errno;
-  std::fclose(font);  // read only: a failed close loses nothing
-  if (!read) {
-    errno = read_errno;
-    report_error("Failed to read font file");
+  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, parser); })) {
     return false;
   }
   finish_patch_parse(parser);

@@ -2,7 +2,15 @@
 
 #include <sys/stat.h>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "console.h"
@@ -10,6 +18,7 @@
 namespace {
 
 const char kWriteFailed[] = "Failed to write ROM image";
+constexpr uint64_t kEachByte = 0x0101010101010101u;
 
 // Positions `file` at `offset` from `whence`; false on failure, errno set.
 bool seek_file(FILE* file, int64_t offset, int whence) {
@@ -70,6 +79,62 @@ bool read_font_bytes(FILE* font, std::vector<char>& bytes) {
   return !std::ferror(font);
 }
 
+void reserve_glyphs(FILE* font, std::vector<PatchGlyph>& glyphs) {
+  struct stat info;
+  if (fstat(fileno(font), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  // A glyph of the usual shape takes at least 11 bytes ("@1" and eight empty
+  // lines); odder files still work, the vector then grows as it goes.
+  constexpr uint64_t most = sizeof(size_t) >= 8 ? 1 << 24 : 1 << 20;
+  glyphs.reserve(std::min<uint64_t>(static_cast<uint64_t>(info.st_size) / 11 + 1, most));
+  advise_huge_pages(glyphs.data(), glyphs.capacity() * sizeof(PatchGlyph));
+}
+
+KernelIo read_through_font(FILE* font, int64_t& size) {
+#ifdef __linux__
+  struct stat info;
+  if (fstat(fileno(font), &info) != 0 || !S_ISREG(info.st_mode)) return KernelIo::unsupported;
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return KernelIo::unsupported;
+  off_t done = 0;
+  ssize_t got = 1;
+  while (got > 0) got = sendfile(null, fileno(font), &done, 1 << 30);
+  int read_errno = errno;
+  close(null);
+  size = done;
+  if (got == 0) return KernelIo::done;
+  errno = read_errno;
+  return done == 0 && (errno == EINVAL || errno == ENOSYS) ? KernelIo::unsupported
+                                                           : KernelIo::failed;
+#else
+  (void)font;
+  (void)size;
+  return KernelIo::unsupported;
+#endif
+}
+
+KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
+#ifdef __linux__
+  struct stat info;
+  if (fstat(fileno(rom), &info) != 0 || !S_ISREG(info.st_mode)) return KernelIo::unsupported;
+  if (std::fflush(rom) != 0) return KernelIo::failed;
+  loff_t from = 0, to = 0;
+  while (from < size) {
+    ssize_t copied = copy_file_range(fileno(font), &from, fileno(rom), &to,
+                                     static_cast<size_t>(size - from), 0);
+    if (copied > 0) continue;
+    if (copied == 0) errno = EIO;  // the font file shrank meanwhile
+    bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+    return to == 0 && refused ? KernelIo::unsupported : KernelIo::failed;
+  }
+  return KernelIo::done;
+#else
+  (void)font;
+  (void)rom;
+  (void)size;
+  return KernelIo::unsupported;
+#endif
+}
+
 int64_t rom_size(FILE* rom) {
   if (!seek_file(rom, 0, SEEK_END)) return -1;
   return tell_file(rom);
@@ -86,20 +151,62 @@ bool warn_of_growth(FILE* rom, int64_t new_end, const char* path, uint64_t line)
   return true;
 }
 
+namespace {
+
+// Bytes bound for one place of the image, gathered so that a run of rows
+// costs one positioned write instead of one call a row.
+struct PendingRun {
+  FILE* rom;
+  int64_t start = 0;
+  std::vector<char> bytes;
+};
+
+constexpr size_t kRunLimit = 1 << 20;
+
+// Writes the gathered bytes; false on failure, errno set.
+bool flush_run(PendingRun& run) {
+  if (run.bytes.empty()) return true;
+  bool ok = seek_file(run.rom, run.start, SEEK_SET) &&
+            std::fwrite(run.bytes.data(), 1, run.bytes.size(), run.rom) == run.bytes.size();
+  run.start += static_cast<int64_t>(run.bytes.size());
+  run.bytes.clear();
+  return ok;
+}
+
+// Adds `size` bytes bound for `offset`; false when an earlier run failed.
+bool add_to_run(PendingRun& run, int64_t offset, const char* data, size_t size) {
+  int64_t end = run.start + static_cast<int64_t>(run.bytes.size());
+  if (offset != end || run.bytes.size() >= kRunLimit) {
+    if (!flush_run(run)) return false;
+    run.start = offset;
+  }
+  run.bytes.insert(run.bytes.end(), data, data + size);
+  return true;
+}
+
+}  // namespace
+
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
-  // Rows that follow each other in the image go out without a seek between
-  // them, so a run of whole glyphs costs one seek and the stream's buffering.
-  int64_t at = -1;
+  PendingRun run{rom, 0, {}};
+  run.bytes.reserve(kRunLimit + 8);
   for (const PatchGlyph& g : glyphs) {
+    int64_t base = int64_t{g.code} * 8;
+    uint64_t rows;
+    std::memcpy(&rows, g.rows, sizeof rows);
+    if (rows == (rows | kEachByte * kRowGiven)) {
+      // A whole glyph: its eight rows go out together.
+      rows &= kEachByte * kRowBits;
+      char bytes[8];
+      std::memcpy(bytes, &rows, sizeof bytes);
+      if (!add_to_run(run, base, bytes, 8)) return write_failed();
+      continue;
+    }
     for (int r = 0; r < 8; ++r) {
-      if (!(g.rows[r] & kRowGiven)) continue;
-      int64_t offset = int64_t{g.code} * 8 + r;
-      if (offset != at && !seek_file(rom, offset, SEEK_SET)) return write_failed();
-      if (std::fputc(g.rows[r] & kRowBits, rom) == EOF) return write_failed();
-      at = offset + 1;
+      char byte = static_cast<char>(g.rows[r] & kRowBits);
+      if ((g.rows[r] & kRowGiven) && !add_to_run(run, base + r, &byte, 1)) return write_failed();
     }
   }
-  if (std::fflush(rom) != 0) return write_failed();
+  if (!flush_run(run) || std::fflush(rom) != 0) return write_failed();
   return true;
 }
 

@@ -17,6 +17,24 @@ bool read_font_file(const char* path, const std::function<bool(FILE*)>& read);
 // Reads the rest of `font` into `bytes`; false on a read error, errno set.
 bool read_font_bytes(FILE* font, std::vector<char>& bytes);
 
+// Makes room in `glyphs` for what a font file of the size of `font` usually
+// holds, so that they need not move as they come; does nothing for a file of
+// unknown size.
+void reserve_glyphs(FILE* font, std::vector<PatchGlyph>& glyphs);
+
+// How a transfer inside the kernel ended: `unsupported` where the system
+// or the kind of file does not allow it, with nothing written; errno is set
+// after `failed`.
+enum class KernelIo { done, unsupported, failed };
+
+// Reads all of the regular file `font` through to the null device, which
+// costs no copy but shows any read error, and learns its `size`.
+KernelIo read_through_font(FILE* font, int64_t& size);
+
+// Copies the first `size` bytes of `font` over the start of the image inside
+// the kernel, with no pass through this process's memory.
+KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size);
+
 // Size of the image in bytes; -1 on failure, errno set.
 int64_t rom_size(FILE* rom);
 

@@ -65,5 +65,9 @@ PatchParser parse_font_patch(std::string_view text);
 // glyph, row by row, the later rows winning; warns of each repeat.
 void merge_patch_glyphs(PatchParser& parser);
 
+// Asks the system to back [data, data + size) with large pages where it can:
+// a large patch then takes a few dozen page faults instead of thousands.
+void advise_huge_pages(void* data, size_t size);
+
 // Formats a code as a signed 32-bit value in hexadecimal, as "0x41" or "-0x5".
 std::string format_code(uint32_t code);

@@ -1,5 +1,6 @@
 // The text import: reads and parses the whole patch, then writes it.
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "console.h"
@@ -12,11 +13,14 @@ namespace {
 // Feeds `font` to the parser block by block, up to its end or a Ctrl-Z;
 // false on a read error, errno set.
 bool parse_font_file(FILE* font, PatchParser& parser) {
-  std::vector<char> block(1 << 20);
+  reserve_glyphs(font, parser.glyphs);
+  // Left uninitialised: only the pages that a read fills are ever touched.
+  constexpr size_t kBlock = 1 << 18;
+  std::unique_ptr<char[]> block(new char[kBlock]);
   while (!parser.ended) {
-    size_t got = std::fread(block.data(), 1, block.size(), font);
-    parse_patch_chunk(parser, block.data(), got);
-    if (got < block.size()) return !std::ferror(font);
+    size_t got = std::fread(block.get(), 1, kBlock, font);
+    parse_patch_chunk(parser, block.get(), got);
+    if (got < kBlock) return !std::ferror(font);
   }
   return true;
 }

@@ -207,19 +207,39 @@ uint64_t nonzero_bytes(uint64_t x) {
   return (((x & low7) + low7) | x) & ~low7;
 }
 
-// True when eight bytes are a whole row line: seven bytes that end no line
-// and start no comment or header, then the newline.
-bool is_plain_row(uint64_t x) {
+// True when the first eight bytes of a line hold seven columns: the first
+// starts no comment or header and none of the seven ends the line.
+bool has_seven_columns(uint64_t x) {
   unsigned char first = x & 0xFF;
   uint64_t newlines = ~nonzero_bytes(x ^ (kEachByte * '\n')) & (kEachByte << 7);
-  return newlines == uint64_t{0x80} << 56 && first != ';' && first != '#' && first != '@';
+  return !(newlines & ~(uint64_t{0xFF} << 56)) && first != ';' && first != '#' && first != '@';
 }
 
-// The value of a plain row line: byte 0 gives bit 6 and byte 6 bit 0.
+// The value of a row from its first seven bytes: byte 0 gives bit 6, byte 6 bit 0.
 uint8_t plain_row_bits(uint64_t x) {
   // Swapping the bytes puts byte 0 in the high bit of the gathered byte.
   uint64_t set = __builtin_bswap64(nonzero_bytes(x ^ (kEachByte * '0'))) >> 7;
   return static_cast<uint8_t>((set * 0x0102040810204080u) >> 57);
+}
+
+// Takes the usual lines in one step from `s`: a row of seven columns and a
+// LF or CR LF, or a plain header. A longer row gives its columns and leaves
+// its end to be found. Returns the bytes taken, 0 for any other line.
+size_t take_common_line(PatchParser& p, const char* s, const char* end) {
+  if (p.row >= 0 && end - s >= 9) {
+    uint64_t x = load_le64(s);
+    if (has_seven_columns(x)) {
+      put_row(p, plain_row_bits(x));
+      size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
+      if (!length) {
+        p.line_kind = kLineIgnore;
+        return 7;
+      }
+      ++p.line;
+      return length;
+    }
+  }
+  return *s == '@' ? take_plain_header(p, s, end) : 0;
 }
 
 // Reads the columns of a row line from [s, stop).
@@ -266,22 +286,10 @@ void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
   const char* s = data;
   while (s < end) {
     if (p.line_kind == kLineNone) {
-      // Most lines are rows of exactly seven columns: take them whole.
-      if (p.row >= 0 && end - s >= 8) {
-        uint64_t x = load_le64(s);
-        if (is_plain_row(x)) {
-          put_row(p, plain_row_bits(x));
-          ++p.line;
-          s += 8;
-          continue;
-        }
-      }
-      if (*s == '@') {
-        size_t taken = take_plain_header(p, s, end);
-        if (taken) {
-          s += taken;
-          continue;
-        }
+      size_t taken = take_common_line(p, s, end);
+      if (taken) {
+        s += taken;
+        continue;
       }
       s += begin_line(p, static_cast<unsigned char>(*s));
     }

@@ -72,8 +72,14 @@ TEST(FontPatchLineEnds, CtrlZEndsTheText) {
 }
 
 TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
-  std::string text = std::string(kLetterA) + "@ -0x3\n0\n@+0x10\n0101\r\n0\x1A@5\n";
+  // Chunks of one byte never hold a whole line, so they also check the
+  // whole-line paths against the byte-by-byte one.
+  std::string text = std::string(kLetterA) + "@43\r\n0001000\r\n1111111xyz\n00000000\r\n\r\n#c\n" +
+                     "0 0 0 0\r\n;0000000\n@0000000000044\n0011001\n@ -0x3\n0\n@+0x10\n" +
+                     "0101\r\n0\x1A@5\n";
   PatchParser whole = parse_font_patch(text);
+  EXPECT_EQ(glyphs_of(text), "10: 2F 3F -- -- -- -- -- -- | 41: 08 14 22 22 3E 22 22 00 | "
+                             "43: 08 7F 00 7F 2A -- -- -- | 44: 19 -- -- -- -- -- -- --");
   for (size_t cut = 0; cut <= text.size(); ++cut) {
     PatchParser p;
     for (size_t at = 0; at < text.size(); at += cut ? cut : 1) {
@@ -84,7 +90,11 @@ TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
     for (size_t i = 0; i < p.glyphs.size(); ++i) {
       EXPECT_EQ(0, std::memcmp(&p.glyphs[i], &whole.glyphs[i], sizeof(PatchGlyph)));
     }
-    EXPECT_EQ(p.warnings.size(), whole.warnings.size());
+    ASSERT_EQ(p.warnings.size(), whole.warnings.size());
+    for (size_t i = 0; i < p.warnings.size(); ++i) {
+      EXPECT_EQ(p.warnings[i].line, whole.warnings[i].line);
+      EXPECT_EQ(p.warnings[i].text, whole.warnings[i].text);
+    }
   }
 }
 

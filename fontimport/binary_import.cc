@@ -20,13 +20,14 @@ bool patch_binary_font(FILE* rom, const char* path) {
       size = static_cast<int64_t>(bytes.size());
     }
     if (!warn_of_growth(rom, size, path, 0)) return true;
-    if (how == KernelIo::done) how = copy_font_to_rom(font, rom, size);
-    if (how == KernelIo::failed) {
-      report_error("Failed to write ROM image");
-      return true;
-    }
-    if (how == KernelIo::unsupported && bytes.empty() && size > 0) {
-      if (!read_font_bytes(font, bytes)) return false;
+    if (how == KernelIo::done) {
+      how = copy_font_to_rom(font, rom, size);
+      if (how == KernelIo::failed) {
+        report_error("Failed to write ROM image");
+        return true;
+      }
+      // A copy that the system refuses has written nothing: go through memory.
+      if (how == KernelIo::unsupported && !read_font_bytes(font, bytes)) return false;
     }
     written = how == KernelIo::done || write_rom_start(rom, bytes.data(), bytes.size());
     return true;

@@ -45,6 +45,26 @@ TEST(WriteGlyphRows, GivesTheImageOfWritingEachRowByItself) {
   }
 }
 
+TEST(WriteGlyphRows, SplitsRunsLongerThanItsBuffer) {
+  // 300 000 whole glyphs in a row make 2.4 MB: more than one run's buffer.
+  std::vector<PatchGlyph> glyphs;
+  std::string expected(8, '\x55');
+  for (uint32_t code = 1; code <= 300000; ++code) {
+    PatchGlyph g{code, code, {}};
+    for (int r = 0; r < 8; ++r) {
+      g.rows[r] = static_cast<uint8_t>(kRowGiven | ((code * 8 + r) % 127));
+      expected += static_cast<char>((code * 8 + r) % 127);
+    }
+    glyphs.push_back(g);
+  }
+  FILE* rom = std::tmpfile();
+  ASSERT_NE(rom, nullptr);
+  std::fwrite(expected.data(), 1, 8, rom);
+  EXPECT_TRUE(write_glyph_rows(rom, glyphs));
+  EXPECT_TRUE(contents(rom) == expected);
+  std::fclose(rom);
+}
+
 TEST(WriteRomStart, ReplacesTheStartAndNeverTruncates) {
   FILE* rom = std::tmpfile();
   ASSERT_NE(rom, nullptr);

@@ -4,9 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+#include <vector>
+
 #include "console.h"
 #include "fontimport.h"
 #include "usage.h"
+#include "windows_text.h"
 
 namespace {
 
@@ -70,7 +74,8 @@ int close_stdout(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The whole run, with the arguments in UTF-8 on every system.
+int run_zenpo(int argc, char** argv) {
   print_banner();
   if (argc != 2) {
     print_usage();
@@ -93,3 +98,18 @@ int main(int argc, char** argv) {
   }
   return close_stdout(status);
 }
+
+#ifdef _WIN32
+// Windows hands the arguments over in the ANSI code page, which cannot spell
+// every file name: take the wide ones and carry them on in UTF-8.
+int wmain(int argc, wchar_t** wide_argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(utf8_from_wide(wide_argv[i]));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  return run_zenpo(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return run_zenpo(argc, argv); }
+#endif

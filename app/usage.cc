@@ -1,5 +1,7 @@
 #include "usage.h"
 
+#include "windows_text.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -33,7 +35,7 @@ const char* const kUsageUtf8[] = {
 // True when the user's locale says the terminal takes UTF-8.
 bool locale_is_utf8() {
 #ifdef _WIN32
-  return false;
+  return false;  // a redirected Windows program writes the bytes it always has
 #else
   if (!setlocale(LC_CTYPE, "")) return false;
   const char* codeset = nl_langinfo(CODESET);
@@ -50,6 +52,9 @@ void print_banner() {
 
 void print_usage() {
   std::puts("SYNOPSIS: zenpo fontfile");
+  // A Windows console with another code page than 932 shows the text only
+  // when it is given as wide characters.
+  if (write_console_lines(kUsageUtf8, 6)) return;
   const char* const* lines = locale_is_utf8() ? kUsageUtf8 : kUsageShiftJis;
   for (int i = 0; i < 6; ++i) std::puts(lines[i]);
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "console.h"
+#include "windows_text.h"
 
 namespace {
 
@@ -44,8 +45,23 @@ bool write_failed() {
 
 }  // namespace
 
+// Opens a font file for reading bytes as they are; null with errno set.
+FILE* open_font_file(const char* path) {
+#ifdef _WIN32
+  // The path is UTF-8: the wide call opens a name in any script.
+  std::wstring wide = wide_from_utf8(path);
+  if (wide.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return _wfopen(wide.c_str(), L"rb");
+#else
+  return std::fopen(path, "rb");
+#endif
+}
+
 bool read_font_file(const char* path, const std::function<bool(FILE*)>& read) {
-  FILE* font = std::fopen(path, "rb");
+  FILE* font = open_font_file(path);
   if (!font) {
     report_error("Failed to open font file");
     return false;

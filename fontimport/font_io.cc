@@ -135,8 +135,8 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
   if (std::fflush(rom) != 0) return KernelIo::failed;
   loff_t from = 0, to = 0;
   while (from < size) {
-    ssize_t copied = copy_file_range(fileno(font), &from, fileno(rom), &to,
-                                     static_cast<size_t>(size - from), 0);
+    ssize_t copied =
+        copy_file_range(fileno(font), &from, fileno(rom), &to, static_cast<size_t>(size - from), 0);
     if (copied > 0) continue;
     if (copied == 0) errno = EIO;  // the font file shrank meanwhile
     bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;

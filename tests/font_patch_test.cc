@@ -16,7 +16,8 @@ std::string glyphs_of(std::string_view text) {
   std::string out;
   for (const PatchGlyph& g : p.glyphs) {
     char part[16];
-    std::snprintf(part, sizeof part, "%s%X:", out.empty() ? "" : " | ", static_cast<unsigned>(g.code));
+    std::snprintf(part, sizeof part, "%s%X:", out.empty() ? "" : " | ",
+                  static_cast<unsigned>(g.code));
     out += part;
     for (uint8_t row : g.rows) {
       std::snprintf(part, sizeof part, (row & kRowGiven) ? " %02X" : " --", row & kRowBits);
@@ -67,8 +68,11 @@ TEST(FontPatchLineEnds, CrLfAndLfGiveTheSameRows) {
 }
 
 TEST(FontPatchLineEnds, CtrlZEndsTheText) {
-  EXPECT_EQ(glyphs_of("@1\n0000000\n00\x1A" "0000\n0000000\n@2\n"), "1: 00 1F -- -- -- -- -- --");
-  EXPECT_EQ(warnings_of("@1\n\x1A\n0000000\n"), "1: glyph 0x1 ends after 0 of its 8 rows; the others keep their old bytes\n");
+  EXPECT_EQ(glyphs_of("@1\n0000000\n00\x1A"
+                      "0000\n0000000\n@2\n"),
+            "1: 00 1F -- -- -- -- -- --");
+  EXPECT_EQ(warnings_of("@1\n\x1A\n0000000\n"),
+            "1: glyph 0x1 ends after 0 of its 8 rows; the others keep their old bytes\n");
 }
 
 TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
@@ -78,8 +82,9 @@ TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
                      "0 0 0 0\r\n;0000000\n@0000000000044\n0011001\n@ -0x3\n0\n@+0x10\n" +
                      "0101\r\n0\x1A@5\n";
   PatchParser whole = parse_font_patch(text);
-  EXPECT_EQ(glyphs_of(text), "10: 2F 3F -- -- -- -- -- -- | 41: 08 14 22 22 3E 22 22 00 | "
-                             "43: 08 7F 00 7F 2A -- -- -- | 44: 19 -- -- -- -- -- -- --");
+  EXPECT_EQ(glyphs_of(text),
+            "10: 2F 3F -- -- -- -- -- -- | 41: 08 14 22 22 3E 22 22 00 | "
+            "43: 08 7F 00 7F 2A -- -- -- | 44: 19 -- -- -- -- -- -- --");
   for (size_t cut = 0; cut <= text.size(); ++cut) {
     PatchParser p;
     for (size_t at = 0; at < text.size(); at += cut ? cut : 1) {
@@ -122,7 +127,8 @@ TEST(FontPatchHeaders, NumbersReadAsPercentX) {
     if (ok) {
       EXPECT_EQ(p.glyphs[0].code, expected) << number;
     }
-    bool no_number = p.warnings.size() == 1 && p.warnings[0].text.find("no hexadecimal") != std::string::npos;
+    bool no_number =
+        p.warnings.size() == 1 && p.warnings[0].text.find("no hexadecimal") != std::string::npos;
     EXPECT_EQ(no_number, !read) << number;
   }
 #endif
@@ -143,12 +149,14 @@ TEST(FontPatchHeaders, AHeaderWithNoNumberDropsItsRows) {
             "41: 00 00 00 00 00 00 00 00");
   EXPECT_EQ(glyphs_of(glyph("@", "1111111") + glyph("@42", "0000001")),
             "42: 01 01 01 01 01 01 01 01");
-  EXPECT_EQ(warnings_of("x\n@zz\n"), "2: header has no hexadecimal code; the rows after it are ignored\n");
+  EXPECT_EQ(warnings_of("x\n@zz\n"),
+            "2: header has no hexadecimal code; the rows after it are ignored\n");
 }
 
 TEST(FontPatchCodes, CodesThatCannotBeWrittenAreSkipped) {
   std::string text = glyph("@0", "1") + glyph("@-5", "1") + glyph("@10000000", "1") +
-                     glyph("@FFFFFFFF", "1") + glyph("@FFFFFFF", "0000011") + glyph("@1", "0000001");
+                     glyph("@FFFFFFFF", "1") + glyph("@FFFFFFF", "0000011") +
+                     glyph("@1", "0000001");
   EXPECT_EQ(glyphs_of(text), "1: 01 01 01 01 01 01 01 01 | FFFFFFF: 03 03 03 03 03 03 03 03");
   EXPECT_EQ(warnings_of(text),
             "1: code 0 cannot be patched; glyph skipped\n"
@@ -159,8 +167,7 @@ TEST(FontPatchCodes, CodesThatCannotBeWrittenAreSkipped) {
 
 TEST(FontPatchCodes, ARepeatedCodeTakesTheLaterRows) {
   std::string text = glyph("@43", "0000001") + kLetterA + "@43\n1111111\n0000000\n";
-  EXPECT_EQ(glyphs_of(text),
-            "41: 08 14 22 22 3E 22 22 00 | 43: 7F 00 01 01 01 01 01 01");
+  EXPECT_EQ(glyphs_of(text), "41: 08 14 22 22 3E 22 22 00 | 43: 7F 00 01 01 01 01 01 01");
   EXPECT_EQ(warnings_of(text),
             "20: glyph 0x43 ends after 2 of its 8 rows; the others keep their old bytes\n"
             "20: code 0x43 was already given at line 1; the later rows win\n");

@@ -223,6 +223,23 @@ class TargetTest(ZenpoTest):
                    b"No such file or directory\n", 1)
         self.assertEqual(sorted(os.listdir(self.dir)), ["font.txt"])
 
+    def test_no_target_when_both_are_directories(self):
+        os.mkdir(self.path(CG))
+        os.mkdir(self.path(C))
+        self.put("font.txt", PATCH_A)
+        reason = b"Permission denied" if WINDOWS else b"Is a directory"
+        self.check(self.run_zenpo("font.txt"), BANNER,
+                   b"Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file: " + reason + b"\n", 1)
+
+    def test_image_behind_a_link_is_patched_through_it(self):
+        self.skip_on_windows("symbolic links are a POSIX facility here")
+        self.put("images/real.rom", IMAGE)
+        os.symlink("images/real.rom", self.path(CG))
+        self.put("font.txt", PATCH_A)
+        self.check(self.run_zenpo("font.txt"), done())
+        self.assertEqual(self.get("images/real.rom"), IMAGE_A)
+        self.assertEqual(os.readlink(self.path(CG)), "images/real.rom")
+
     def test_missing_font_run_order(self):
         self.put(CG, IMAGE)
         for name in ("font.txt", "font.bin"):
@@ -351,6 +368,22 @@ class FailureTest(ZenpoTest):
                 *warnings, last = proc.stderr.split(b"\n")[:-1]  # growth warnings may come first
                 self.assertEqual(last, b"Failed to write ROM image: No space left on device")
                 self.assertTrue(all(b": warning: " in line for line in warnings), proc.stderr)
+
+    def test_two_gib_sparse_growth(self):
+        self.skip_on_windows("a sparse 2 GiB file depends on the file system under Wine")
+        if os.statvfs(self.dir).f_bavail * os.statvfs(self.dir).f_frsize < 3 << 30:
+            self.skipTest("less than 3 GiB free: the image may not be sparse here")
+        self.put(CG, IMAGE)
+        self.put("font.txt", patch("@FFFFFFF", ROWS_A, "@10000000", FULL))
+        # The growth warning, about the image, comes after those about lines.
+        self.check(self.run_zenpo("font.txt"), done(), warning(10, "code 0x10000000 is past the "
+                   "largest code 0xFFFFFFF; glyph skipped") + warning(1, "the image grows from "
+                   "2048 to 2147483648 bytes"))
+        with open(self.path(CG), "rb") as f:
+            self.assertEqual(f.read(2048), IMAGE)
+            self.assertEqual(f.read(8), bytes(8))  # the gap reads as zeros
+            f.seek(-8, os.SEEK_END)
+            self.assertEqual((f.tell(), f.read()), ((1 << 31) - 8, BYTES_A))
 
     def test_lost_messages_fail_the_run(self):
         self.skip_on_windows("/dev/full is a POSIX device")

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "windows_text.h"
 
@@ -22,18 +23,22 @@ const char* const kUsageShiftJis[] = {
     "\x82\xB1\x82\xCC\x83\x76\x83\x8D\x83\x4F\x83\x89\x83\x80\x82\xCD\x81\x41\x90\xE6\x82\xC9SUBSYSCG.ROM\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xB5\x81\x41\x82\xBE\x82\xDF\x82\xC8\x82\xE7SUBSYS_C.ROM\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xB5\x82\xE6\x82\xA4\x82\xC6\x82\xB5\x82\xDC\x82\xB7",
     "SUBSYS_C.ROM\x82\xDC\x82\xBD\x82\xCD\x81\x41SUBSYSCG.ROM\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCD\x81\x41\x82\xB1\x82\xCC\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xC6\x93\xAF\x82\xB6\x83\x66\x83\x42\x83\x8C\x83\x4E\x83\x67\x83\x8A\x82\xC9\x82\xA8\x82\xA2\x82\xC4\x82\xA8\x82\xAD\x95\x4B\x97\x76\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB7",
 };
-// clang-format on
 
-// The same lines for a UTF-8 terminal.
+// The same lines for a UTF-8 terminal, one literal each.
 const char* const kUsageUtf8[] = {
     "fontfileの拡張子が'txt'のときは、フォントパッチ形式",
     "    〃            'bin'のときは、バイナリフォント形式",
     "としてROM file(SUBSYS_C.ROMまたはSUBSYSCG.ROM)の中身を書き換える",
     "SUBSYSCG.ROMはKT5 V2用のファイルで、SUBSYS_C.ROMはKT5 V1用のファイルです",
     "このプログラムは、先にSUBSYSCG.ROMをオープンし、だめならSUBSYS_C.ROMをオープンしようとします",
-    "SUBSYS_C.ROMまたは、SUBSYSCG."
-    "ROMファイルは、このファイルと同じディレクトリにおいておく必要があります",
+    "SUBSYS_C.ROMまたは、SUBSYSCG.ROMファイルは、このファイルと同じディレクトリにおいておく必要があります",
 };
+// clang-format on
+
+// Counted, not written down: a comma lost between two lines then makes a
+// shorter usage instead of a read past the end, and the encodings must agree.
+constexpr int kUsageLines = static_cast<int>(std::size(kUsageUtf8));
+static_assert(std::size(kUsageShiftJis) == std::size(kUsageUtf8), "the usage differs by encoding");
 
 // True when the user's locale says the terminal takes UTF-8.
 bool locale_is_utf8() {
@@ -57,7 +62,7 @@ void print_usage() {
   std::puts("SYNOPSIS: zenpo fontfile");
   // A Windows console with another code page than 932 shows the text only
   // when it is given as wide characters.
-  if (write_console_lines(kUsageUtf8, 6)) return;
+  if (write_console_lines(kUsageUtf8, kUsageLines)) return;
   const char* const* lines = locale_is_utf8() ? kUsageUtf8 : kUsageShiftJis;
-  for (int i = 0; i < 6; ++i) std::puts(lines[i]);
+  for (int i = 0; i < kUsageLines; ++i) std::puts(lines[i]);
 }

@@ -31,7 +31,7 @@ std::string make_patch(bool crlf, bool shuffled) {
   text.reserve(kPatchBytes + kPatchBytes / 8);
   char header[16];
   for (uint32_t code : codes) {
-    std::snprintf(header, sizeof header, "@%X", static_cast<unsigned>(code));
+    (void)std::snprintf(header, sizeof header, "@%X", static_cast<unsigned>(code));
     text += header;
     text += eol;
     for (int r = 0; r < 8; ++r) {
@@ -78,7 +78,7 @@ void BM_WriteGlyphRows(benchmark::State& state) {
   for (auto _ : state) {
     if (!write_glyph_rows(rom, glyphs)) state.SkipWithError("write_glyph_rows failed");
   }
-  std::fclose(rom);
+  (void)std::fclose(rom);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kWriteGlyphs * 8));
 }
 

@@ -5,17 +5,21 @@
 #include <cstdio>
 #include <cstring>
 
+// A failed flush of standard output stays in its error flag, which the run
+// checks before it ends. Standard error is the last resort: a line that it
+// cannot take has nowhere else to go.
+
 void report_error(const char* what) {
   int saved = errno;  // flushing may clobber it
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s\n", what, std::strerror(saved));
+  (void)std::fflush(stdout);
+  (void)std::fprintf(stderr, "%s: %s\n", what, std::strerror(saved));
 }
 
 void report_warning(const char* path, uint64_t line, const std::string& text) {
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   if (line) {
-    std::fprintf(stderr, "%s:%" PRIu64 ": warning: %s\n", path, line, text.c_str());
+    (void)std::fprintf(stderr, "%s:%" PRIu64 ": warning: %s\n", path, line, text.c_str());
   } else {
-    std::fprintf(stderr, "%s: warning: %s\n", path, text.c_str());
+    (void)std::fprintf(stderr, "%s: warning: %s\n", path, text.c_str());
   }
 }

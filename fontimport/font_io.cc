@@ -68,7 +68,7 @@ bool read_font_file(const char* path, const std::function<bool(FILE*)>& read) {
   }
   bool done = read(font);
   int read_errno = errno;
-  std::fclose(font);  // read only: a failed close loses nothing
+  (void)std::fclose(font);  // read only: a failed close loses nothing
   if (!done) {
     errno = read_errno;
     report_error("Failed to read font file");
@@ -92,7 +92,7 @@ bool read_font_bytes(FILE* font, std::vector<char>& bytes) {
     want = used;  // the file was longer than it said: double the room
   }
   bytes.resize(used);
-  return !std::ferror(font);
+  return std::ferror(font) == 0;
 }
 
 void reserve_glyphs(FILE* font, std::vector<PatchGlyph>& glyphs) {
@@ -133,7 +133,8 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
   struct stat info;
   if (fstat(fileno(rom), &info) != 0 || !S_ISREG(info.st_mode)) return KernelIo::unsupported;
   if (std::fflush(rom) != 0) return KernelIo::failed;
-  loff_t from = 0, to = 0;
+  loff_t from = 0;
+  loff_t to = 0;
   while (from < size) {
     ssize_t copied =
         copy_file_range(fileno(font), &from, fileno(rom), &to, static_cast<size_t>(size - from), 0);

@@ -46,8 +46,8 @@ void warn(PatchParser& p, uint64_t line, std::string text) {
 }
 
 std::string format_hex(const char* format, uint32_t value) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
+  char text[32];  // "-0x" and at most eight digits: never cut short
+  (void)std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
   return text;
 }
 
@@ -212,7 +212,7 @@ uint64_t nonzero_bytes(uint64_t x) {
 bool has_seven_columns(uint64_t x) {
   unsigned char first = x & 0xFF;
   uint64_t newlines = ~nonzero_bytes(x ^ (kEachByte * '\n')) & (kEachByte << 7);
-  return !(newlines & ~(uint64_t{0xFF} << 56)) && first != ';' && first != '#' && first != '@';
+  return (newlines & ~(uint64_t{0xFF} << 56)) == 0 && first != ';' && first != '#' && first != '@';
 }
 
 // The value of a row from its first seven bytes: byte 0 gives bit 6, byte 6 bit 0.
@@ -245,7 +245,7 @@ size_t take_common_line(PatchParser& p, const char* s, const char* end) {
 // Reads the columns of a row line from [s, stop).
 void read_columns(PatchParser& p, const char* s, const char* stop) {
   while (p.columns < 7 && s < stop) {
-    p.bits = static_cast<uint8_t>((p.bits << 1) | (*s++ != '0'));
+    p.bits = static_cast<uint8_t>((p.bits << 1) | static_cast<int>(*s++ != '0'));
     ++p.columns;
   }
 }
@@ -345,9 +345,11 @@ void merge_patch_glyphs(PatchParser& p) {
 void advise_huge_pages(void* data, size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr uintptr_t huge = uintptr_t{2} << 20;
-  uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(huge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  uintptr_t at = reinterpret_cast<uintptr_t>(data);
+  uintptr_t begin = (at + huge - 1) & ~(huge - 1);
+  uintptr_t end = (at + size) & ~(huge - 1);
+  // Step from `data` itself rather than turn the number back into a pointer.
+  if (end > begin) madvise(static_cast<char*>(data) + (begin - at), end - begin, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;

@@ -20,7 +20,7 @@ bool parse_font_file(FILE* font, PatchParser& parser) {
   while (!parser.ended) {
     size_t got = std::fread(block.get(), 1, kBlock, font);
     parse_patch_chunk(parser, block.get(), got);
-    if (got < kBlock) return !std::ferror(font);
+    if (got < kBlock) return std::ferror(font) == 0;
   }
   return true;
 }

@@ -39,6 +39,6 @@ bool write_console_lines(const char* const* lines, int count) {
 
 #else
 
-bool write_console_lines(const char* const*, int) { return false; }
+bool write_console_lines(const char* const* /*lines*/, int /*count*/) { return false; }
 
 #endif

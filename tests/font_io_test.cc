@@ -38,10 +38,10 @@ TEST(WriteGlyphRows, GivesTheImageOfWritingEachRowByItself) {
     merge_patch_glyphs(parser);
     FILE* rom = std::tmpfile();
     ASSERT_NE(rom, nullptr);
-    std::fwrite(std::string(256, '\xAA').data(), 1, 256, rom);
+    ASSERT_EQ(std::fwrite(std::string(256, '\xAA').data(), 1, 256, rom), 256u);
     EXPECT_TRUE(write_glyph_rows(rom, parser.glyphs));
     EXPECT_EQ(contents(rom), expected) << text;
-    std::fclose(rom);
+    (void)std::fclose(rom);
   }
 }
 
@@ -59,22 +59,22 @@ TEST(WriteGlyphRows, SplitsRunsLongerThanItsBuffer) {
   }
   FILE* rom = std::tmpfile();
   ASSERT_NE(rom, nullptr);
-  std::fwrite(expected.data(), 1, 8, rom);
+  ASSERT_EQ(std::fwrite(expected.data(), 1, 8, rom), 8u);
   EXPECT_TRUE(write_glyph_rows(rom, glyphs));
   EXPECT_TRUE(contents(rom) == expected);
-  std::fclose(rom);
+  (void)std::fclose(rom);
 }
 
 TEST(WriteRomStart, ReplacesTheStartAndNeverTruncates) {
   FILE* rom = std::tmpfile();
   ASSERT_NE(rom, nullptr);
-  std::fputs("0123456789", rom);
+  ASSERT_GE(std::fputs("0123456789", rom), 0);
   EXPECT_TRUE(write_rom_start(rom, "ab\x1A\r\n", 5));
   EXPECT_EQ(contents(rom), "ab\x1A\r\n56789");
   EXPECT_EQ(rom_size(rom), 10);
   EXPECT_TRUE(write_rom_start(rom, "ABCDEFGHIJKL", 12));
   EXPECT_EQ(contents(rom), "ABCDEFGHIJKL");
-  std::fclose(rom);
+  (void)std::fclose(rom);
 }
 
 TEST(ReadFontBytes, ReadsAFileOfAnySize) {
@@ -83,12 +83,12 @@ TEST(ReadFontBytes, ReadsAFileOfAnySize) {
     ASSERT_NE(font, nullptr);
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7);
-    std::fwrite(bytes.data(), 1, size, font);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, size, font), size);
     std::rewind(font);
     std::vector<char> read;
     EXPECT_TRUE(read_font_bytes(font, read));
     EXPECT_EQ(std::string(read.begin(), read.end()), bytes);
-    std::fclose(font);
+    (void)std::fclose(font);
   }
 }
 

@@ -16,11 +16,11 @@ std::string glyphs_of(std::string_view text) {
   std::string out;
   for (const PatchGlyph& g : p.glyphs) {
     char part[16];
-    std::snprintf(part, sizeof part, "%s%X:", out.empty() ? "" : " | ",
-                  static_cast<unsigned>(g.code));
+    (void)std::snprintf(part, sizeof part, "%s%X:", out.empty() ? "" : " | ",
+                        static_cast<unsigned>(g.code));
     out += part;
     for (uint8_t row : g.rows) {
-      std::snprintf(part, sizeof part, (row & kRowGiven) ? " %02X" : " --", row & kRowBits);
+      (void)std::snprintf(part, sizeof part, (row & kRowGiven) ? " %02X" : " --", row & kRowBits);
       out += part;
     }
   }
@@ -120,6 +120,7 @@ TEST(FontPatchHeaders, NumbersReadAsPercentX) {
   for (const char* number : {"0x", "0xz", "-0", "-1", "+7fffffff", "-80000001", "123456789abcdef",
                              "00x41", "x41", "-", " - 1", "fffffff", "10000000", "ffffffff"}) {
     unsigned expected = 0;
+    // NOLINTNEXTLINE(cert-err34-c): sscanf's own "%x", wrapping and all, is what is compared
     bool read = std::sscanf(number, "%x", &expected) == 1;
     PatchParser p = parse_font_patch(glyph(std::string("@") + number, "0"));
     bool ok = read && expected >= 1 && expected < kCodeLimit;
@@ -178,7 +179,8 @@ TEST(FontPatchCodes, MergeSortsByCodeAndKeepsFileOrderOfRepeats) {
   std::string text;
   uint8_t expected[9 * 8] = {};
   for (int i = 0; i < 300; ++i) {
-    int code = 1 + static_cast<int>(random() % 8), row = static_cast<int>(random() % 8);
+    int code = 1 + static_cast<int>(random() % 8);
+    int row = static_cast<int>(random() % 8);
     int value = static_cast<int>(random() % 128);
     text += "@" + std::to_string(code) + "\n";
     for (int r = 0; r <= row; ++r) {

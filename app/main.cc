@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "console.h"
 #include "fontimport.h"
@@ -99,16 +97,7 @@ int run_zenpo(int argc, char** argv) {
 }
 
 #ifdef _WIN32
-// Windows hands the arguments over in the ANSI code page, which cannot spell
-// every file name: take the wide ones and carry them on in UTF-8.
-int wmain(int argc, wchar_t** wide_argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(utf8_from_wide(wide_argv[i]));
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-  return run_zenpo(argc, argv.data());
-}
+int wmain(int argc, wchar_t** argv) { return run_with_utf8_arguments(argc, argv, run_zenpo); }
 #else
 int main(int argc, char** argv) { return run_zenpo(argc, argv); }
 #endif

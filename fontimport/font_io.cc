@@ -45,8 +45,7 @@ bool write_failed() {
 
 }  // namespace
 
-// Opens a font file for reading bytes as they are; null with errno set.
-FILE* open_font_file(const char* path) {
+FILE* open_for_reading(const char* path) {
 #ifdef _WIN32
   // The path is UTF-8: the wide call opens a name in any script.
   std::wstring wide = wide_from_utf8(path);
@@ -61,7 +60,7 @@ FILE* open_font_file(const char* path) {
 }
 
 bool read_font_file(const char* path, const std::function<bool(FILE*)>& read) {
-  FILE* font = open_font_file(path);
+  FILE* font = open_for_reading(path);
   if (!font) {
     report_error("Failed to open font file");
     return false;
@@ -150,6 +149,14 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
   (void)size;
   return KernelIo::unsupported;
 #endif
+}
+
+bool read_rom_bytes(FILE* rom, int64_t offset, size_t size, std::vector<uint8_t>& bytes) {
+  bytes.resize(size);
+  if (!seek_file(rom, offset, SEEK_SET)) return false;
+  if (std::fread(bytes.data(), 1, size, rom) == size) return true;
+  if (std::ferror(rom) == 0) errno = EIO;  // the image is shorter than it was
+  return false;
 }
 
 int64_t rom_size(FILE* rom) {

@@ -9,6 +9,10 @@
 
 #include "font_patch.h"
 
+// Opens the file with the UTF-8 name `path` for reading bytes as they are,
+// with no translation; null with errno set on failure.
+FILE* open_for_reading(const char* path);
+
 // Opens the font file at `path` for reading, with no translation of any byte,
 // hands it to `read` and closes it. False after "Failed to open font file",
 // or after "Failed to read font file" when `read` fails with errno set.
@@ -34,6 +38,10 @@ KernelIo read_through_font(FILE* font, int64_t& size);
 // Copies the first `size` bytes of `font` over the start of the image inside
 // the kernel, with no pass through this process's memory.
 KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size);
+
+// Reads `size` bytes of the image from `offset` into `bytes`; false with errno
+// set when it cannot, an image shorter than that included.
+bool read_rom_bytes(FILE* rom, int64_t offset, size_t size, std::vector<uint8_t>& bytes);
 
 // Size of the image in bytes; -1 on failure, errno set.
 int64_t rom_size(FILE* rom);

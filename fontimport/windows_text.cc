@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 std::string utf8_from_wide(const wchar_t* text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -22,6 +23,15 @@ std::wstring wide_from_utf8(const char* text) {
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, &out[0], size);
   out.pop_back();
   return out;
+}
+
+int run_with_utf8_arguments(int argc, wchar_t** wide_argv, int (*run)(int, char**)) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(utf8_from_wide(wide_argv[i]));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  return run(argc, argv.data());
 }
 
 bool write_console_lines(const char* const* lines, int count) {

@@ -10,6 +10,10 @@ std::string utf8_from_wide(const wchar_t* text);
 
 // The wide form of a UTF-8 string; empty when it is not valid UTF-8.
 std::wstring wide_from_utf8(const char* text);
+
+// Runs `run` with the wide arguments of wmain in UTF-8: Windows hands the
+// narrow ones over in the ANSI code page, which cannot spell every name.
+int run_with_utf8_arguments(int argc, wchar_t** wide_argv, int (*run)(int, char**));
 #endif
 
 // Writes UTF-8 lines through the wide console API when standard output is a

@@ -15,6 +15,7 @@ import tempfile
 import unittest
 
 ZENPO = None  # set from --zenpo
+DUMP = None  # zenpo-dump, beside zenpo
 RUNNER = []  # set from --runner: what runs zenpo, e.g. wine for zenpo.exe
 WINDOWS = False  # zenpo is a Windows program
 
@@ -95,9 +96,9 @@ class ZenpoTest(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def run_zenpo(self, *args, env=None, merge=False, user=None):
+    def run_zenpo(self, *args, env=None, merge=False, user=None, program=None):
         ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
-        proc = subprocess.run([*RUNNER, ZENPO, *args], cwd=self.dir, env=environment(env),
+        proc = subprocess.run([*RUNNER, program or ZENPO, *args], cwd=self.dir, env=environment(env),
                               timeout=60, **ids,
                               stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT if merge else subprocess.PIPE)
@@ -430,8 +431,86 @@ class RealFontTest(ZenpoTest):
                 self.assertEqual(image[code * 8 + row], glyphs[code][row] & 0x7F, (code, row))
 
 
+class DumpTest(ZenpoTest):
+    def dump(self, *args):
+        return self.run_zenpo(*args, program=DUMP)
+
+    def round_trip(self, image, *args):
+        """Dump the image, patch the dump back, expect the image unchanged."""
+        self.put(CG, image)
+        proc = self.dump(*args)
+        self.assertEqual((proc.returncode, proc.stderr), (0, b"" if args else
+                                                           b"Source file is the SUBSYSCG.ROM\n"))
+        self.put("font.txt", proc.stdout)
+        self.check(self.run_zenpo("font.txt"), done())  # not a single warning
+        self.assertEqual(self.get(CG), image)
+        return proc.stdout
+
+    def test_round_trip_of_random_images(self):
+        for seed in range(3):
+            random = __import__("random").Random(seed)
+            size = 2048 + random.randrange(64)  # a part slot at the end is left out
+            image = bytes(random.getrandbits(7) for _ in range(size))
+            with self.subTest(seed=seed):
+                text = self.round_trip(image)
+                self.assertTrue(text.startswith(("; Font of SUBSYSCG.ROM (%d bytes), codes 0x1 to "
+                                                 "0xFF.\n" % size).encode()), text[:80])
+                self.assertEqual(text.count(b"\n@"), 255)
+
+    def test_round_trip_of_a_real_font(self):
+        glyphs = vga8_font()
+        if glyphs is None:
+            self.skipTest("console-setup-linux is not installed: no 8x8 console font to convert")
+        image = bytes(byte & 0x7F for glyph in glyphs[:256] for byte in glyph)
+        text = self.round_trip(image, CG, "1", "FF")
+        self.assertIn(b"@41\n", text)
+
+    def test_ranges_and_slots_past_the_end(self):
+        self.put(C, bytes(range(128)) + b"tail")  # codes 0 to 15 and a part slot
+        proc = self.dump(C, "0x0e", "20")
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(proc.stdout.count(b"\n@"), 2)
+        self.assertIn(b"; Codes from 0x10 on lie past the end of the image: left out.\n",
+                      proc.stdout)
+        self.assertTrue(proc.stdout.endswith(b"@0F\n" + b"".join(
+            format(byte, "07b").encode() + b"\n" for byte in range(120, 128))))
+        proc = self.dump()  # SUBSYSCG.ROM is missing: the other image is dumped
+        self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYS_C.ROM\n"))
+
+    def test_rows_with_bit_7(self):
+        image = bytearray(IMAGE[:1024])
+        image[0x41 * 8 + 2] = 0xC1
+        image[0x42 * 8 + 7] = 0x80
+        image = bytes(b & 0x7F if i // 8 not in (0x41, 0x42) else b for i, b in enumerate(image))
+        self.put(CG, image)
+        proc = self.dump(CG)
+        self.assertEqual((proc.returncode, proc.stderr),
+                         (0, b"SUBSYSCG.ROM: warning: 2 rows have bit 7 set, which a patch cannot "
+                             b"write: patched back, they lose it\n"))
+        self.assertIn(b"; row 2 of 0x41 is 0xC1: bit 7 cannot be written back\n@41\n", proc.stdout)
+        self.put("font.txt", proc.stdout)
+        self.check(self.run_zenpo("font.txt"), done())
+        expected = bytearray(image)
+        expected[0x41 * 8 + 2] &= 0x7F
+        expected[0x42 * 8 + 7] &= 0x7F
+        self.assertEqual(self.get(CG), bytes(expected))
+
+    def test_errors(self):
+        usage = b"usage: zenpo-dump [ROMFILE [FIRST [LAST]]]\n"
+        self.put(CG, IMAGE)
+        for args in ([CG, "0"], [CG, "zz"], [CG, "10000000"], [CG, "41", "40"],
+                     [CG, "1", "2", "3"], ["-h"]):
+            with self.subTest(args=args):
+                self.check(self.dump(*args), b"", usage, 1)
+        self.check(self.dump("missing.rom"), b"",
+                   b"Failed to open ROM image: No such file or directory\n", 1)
+        os.remove(self.path(CG))
+        self.check(self.dump(), b"", b"Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' "
+                   b"file: No such file or directory\n", 1)
+
+
 def main():
-    global ZENPO, RUNNER, WINDOWS
+    global ZENPO, DUMP, RUNNER, WINDOWS
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--zenpo", default=os.environ.get("ZENPO"))
     parser.add_argument("--runner", default="")
@@ -440,6 +519,7 @@ def main():
         sys.exit("usage: %s --zenpo /path/to/zenpo [unittest args]" % sys.argv[0])
     ZENPO = os.path.abspath(args.zenpo)
     RUNNER = shlex.split(args.runner)
+    DUMP = os.path.join(os.path.dirname(ZENPO), "zenpo-dump" + os.path.splitext(ZENPO)[1])
     WINDOWS = ZENPO.lower().endswith(".exe")
     # A wineserver kept running spares every run of zenpo.exe a second of start-up.
     server = shutil.which("wineserver") if RUNNER else None

@@ -109,11 +109,13 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last) {
   std::vector<uint8_t> bytes;
   for (uint32_t code = first; code < end; code += kBatch) {
     uint32_t count = std::min(kBatch, end - code);
-    if (!read_rom_bytes(rom, int64_t{code} * 8, size_t{count} * 8, bytes)) {
+    bytes.resize(size_t{count} * 8);
+    if (!read_rom_bytes(rom, int64_t{code} * 8, bytes)) {
       report_error("Failed to read ROM image");
       return 1;
     }
-    for (uint32_t i = 0; i < count; ++i) high += append_glyph_text(text, code + i, &bytes[i * 8]);
+    for (uint32_t i = 0; i < count; ++i)
+      high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
     (void)std::fwrite(text.data(), 1, text.size(), stdout);  // checked at the end
     text.clear();
   }

@@ -151,10 +151,9 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
 #endif
 }
 
-bool read_rom_bytes(FILE* rom, int64_t offset, size_t size, std::vector<uint8_t>& bytes) {
-  bytes.resize(size);
+bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes) {
   if (!seek_file(rom, offset, SEEK_SET)) return false;
-  if (std::fread(bytes.data(), 1, size, rom) == size) return true;
+  if (std::fread(bytes.data(), 1, bytes.size(), rom) == bytes.size()) return true;
   if (std::ferror(rom) == 0) errno = EIO;  // the image is shorter than it was
   return false;
 }

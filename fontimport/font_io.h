@@ -39,9 +39,9 @@ KernelIo read_through_font(FILE* font, int64_t& size);
 // the kernel, with no pass through this process's memory.
 KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size);
 
-// Reads `size` bytes of the image from `offset` into `bytes`; false with errno
-// set when it cannot, an image shorter than that included.
-bool read_rom_bytes(FILE* rom, int64_t offset, size_t size, std::vector<uint8_t>& bytes);
+// Fills `bytes` with the image's bytes from `offset` on; false with errno set
+// when it cannot, an image too short for them included.
+bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes);
 
 // Size of the image in bytes; -1 on failure, errno set.
 int64_t rom_size(FILE* rom);

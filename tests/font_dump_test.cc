@@ -22,7 +22,7 @@ TEST(AppendGlyphText, WritesAPictureThatParsesBackToTheSameRows) {
   uint8_t all[64 * 8];
   for (uint8_t& byte : all) byte = static_cast<uint8_t>(random() % 128);
   for (uint32_t code = 1; code <= 64; ++code)
-    append_glyph_text(text, code * 977, &all[(code - 1) * 8]);
+    append_glyph_text(text, code * 977, &all[size_t{code - 1} * 8]);
   PatchParser parser = parse_font_patch(text);
   EXPECT_TRUE(parser.warnings.empty());
   ASSERT_EQ(parser.glyphs.size(), 64u);

@@ -19,7 +19,6 @@
 namespace {
 
 const char kWriteFailed[] = "Failed to write ROM image";
-constexpr uint64_t kEachByte = 0x0101010101010101u;
 
 // Positions `file` at `offset` from `whence`; false on failure, errno set.
 bool seek_file(FILE* file, int64_t offset, int whence) {

@@ -25,8 +25,6 @@
 #endif
 
 #include <algorithm>
-#include <cinttypes>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -198,8 +196,6 @@ uint64_t load_le64(const char* s) {
 #endif
   return x;
 }
-
-constexpr uint64_t kEachByte = 0x0101010101010101u;
 
 // Bit 7 of each byte of the result is set where that byte of `x` is not 0.
 uint64_t nonzero_bytes(uint64_t x) {

@@ -13,6 +13,10 @@
 constexpr uint8_t kRowGiven = 0x80;
 constexpr uint8_t kRowBits = 0x7F;
 
+// Each byte of a 64-bit word set to 1: multiplied by a byte, that byte in
+// every place, so that eight rows or columns are handled at once.
+constexpr uint64_t kEachByte = 0x0101010101010101u;
+
 // The smallest code that cannot be patched: its slot would not fit a signed
 // 32-bit file offset.
 constexpr uint32_t kCodeLimit = 1u << 28;

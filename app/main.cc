@@ -1,11 +1,17 @@
 // zenpo FONTFILE: rewrites the font area of SUBSYSCG.ROM or SUBSYS_C.ROM in
 // the current directory from a font-patch text (.txt) or a binary font (.bin).
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "console.h"
 #include "fontimport.h"
+#include "interrupts.h"
 #include "usage.h"
 #include "windows_text.h"
 
@@ -45,19 +51,45 @@ FontKind font_kind_of(const char* path) {
   return FontKind::none;
 }
 
+// Opens the image `name` for update, unbuffered; null when it cannot.
+FILE* open_rom(const char* name) {
+  // "r+b": read and write, never created, never truncated.
+  FILE* rom = std::fopen(name, "r+b");
+  // Every write of the image is a whole run already. Unbuffered, a failed
+  // write keeps nothing back that could go out later, over the undo.
+  if (rom && std::setvbuf(rom, nullptr, _IONBF, 0) != 0) {
+    (void)std::fclose(rom);
+    return nullptr;
+  }
+  return rom;
+}
+
 // Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update and announces it;
 // ends the run with status 1 when neither opens.
 FILE* open_target_rom() {
-  // "r+b": read and write, never created, never truncated.
-  if (FILE* rom = std::fopen("SUBSYSCG.ROM", "r+b")) {
+  if (FILE* rom = open_rom("SUBSYSCG.ROM")) {
     std::puts("Target file is the SUBSYSCG.ROM");
     return rom;
   }
-  if (FILE* rom = std::fopen("SUBSYS_C.ROM", "r+b")) {
+  if (FILE* rom = open_rom("SUBSYS_C.ROM")) {
     std::puts("Target file is the SUBSYS_C.ROM");
     return rom;
   }
   die("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
+}
+
+// Ends the run as the interrupt `held` would have, had it not waited for the
+// image to be whole again.
+[[noreturn]] void end_as_interrupted(int held) {
+  (void)std::fflush(stdout);
+#ifdef _WIN32
+  (void)held;
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+#else
+  (void)std::signal(held, SIG_DFL);
+  (void)std::raise(held);
+  std::_Exit(128 + held);
+#endif
 }
 
 // Returns `status`, or 1 when the console lines could not all be written.
@@ -93,6 +125,7 @@ int run_zenpo(int argc, char** argv) {
     report_error("Failed to close ROM image");
     if (patched) status = -1;
   }
+  if (int held = held_interrupt()) end_as_interrupted(held);
   return close_stdout(status);
 }
 

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "font_io.h"
 #include "fontimport.h"
+#include "rom_guard.h"
 
 bool patch_binary_font(FILE* rom, const char* path) {
   bool written = false;
@@ -19,17 +20,20 @@ bool patch_binary_font(FILE* rom, const char* path) {
       if (!read_font_bytes(font, bytes)) return false;
       size = static_cast<int64_t>(bytes.size());
     }
-    if (!warn_of_growth(rom, size, path, 0)) return true;
-    if (how == KernelIo::done) {
-      how = copy_font_to_rom(font, rom, size);
-      if (how == KernelIo::failed) {
-        report_error("Failed to write ROM image");
-        return true;
+    int64_t old_size = rom_size_for_patch(rom);
+    if (old_size < 0) return true;
+    warn_of_growth(old_size, size, path, 0);
+    if (size == 0) return written = true;
+    written = write_rom_guarded(rom, old_size, {{0, size}}, [&](FILE* image) -> const char* {
+      if (how == KernelIo::done) {
+        how = copy_font_to_rom(font, image, size);
+        if (how == KernelIo::done) return nullptr;
+        if (how == KernelIo::failed) return kRomWriteFailed;
+        // A copy that the system refuses has written nothing: go through memory.
+        if (!read_font_bytes(font, bytes)) return "Failed to read font file";
       }
-      // A copy that the system refuses has written nothing: go through memory.
-      if (how == KernelIo::unsupported && !read_font_bytes(font, bytes)) return false;
-    }
-    written = how == KernelIo::done || write_rom_start(rom, bytes.data(), bytes.size());
+      return write_rom_start(image, bytes.data(), bytes.size()) ? nullptr : kRomWriteFailed;
+    });
     return true;
   };
   return read_font_file(path, copy) && written;

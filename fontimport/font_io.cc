@@ -14,13 +14,9 @@
 #include <string>
 
 #include "console.h"
+#include "interrupts.h"
 #include "windows_text.h"
 
-namespace {
-
-const char kWriteFailed[] = "Failed to write ROM image";
-
-// Positions `file` at `offset` from `whence`; false on failure, errno set.
 bool seek_file(FILE* file, int64_t offset, int whence) {
 #ifdef _WIN32
   return _fseeki64(file, offset, whence) == 0;
@@ -29,17 +25,14 @@ bool seek_file(FILE* file, int64_t offset, int whence) {
 #endif
 }
 
+namespace {
+
 int64_t tell_file(FILE* file) {
 #ifdef _WIN32
   return _ftelli64(file);
 #else
   return ftello(file);
 #endif
-}
-
-bool write_failed() {
-  report_error(kWriteFailed);
-  return false;
 }
 
 }  // namespace
@@ -133,13 +126,17 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
   if (std::fflush(rom) != 0) return KernelIo::failed;
   loff_t from = 0;
   loff_t to = 0;
-  while (from < size) {
+  while (from < size && !held_interrupt()) {
     ssize_t copied =
         copy_file_range(fileno(font), &from, fileno(rom), &to, static_cast<size_t>(size - from), 0);
     if (copied > 0) continue;
     if (copied == 0) errno = EIO;  // the font file shrank meanwhile
     bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
     return to == 0 && refused ? KernelIo::unsupported : KernelIo::failed;
+  }
+  if (from < size) {
+    errno = EINTR;
+    return KernelIo::failed;
   }
   return KernelIo::done;
 #else
@@ -162,15 +159,42 @@ int64_t rom_size(FILE* rom) {
   return tell_file(rom);
 }
 
-bool warn_of_growth(FILE* rom, int64_t new_end, const char* path, uint64_t line) {
+int64_t rom_size_for_patch(FILE* rom) {
   int64_t size = rom_size(rom);
-  if (size < 0) return write_failed();
+  if (size < 0) report_error(kRomWriteFailed);
+  return size;
+}
+
+void warn_of_growth(int64_t size, int64_t new_end, const char* path, uint64_t line) {
   if (new_end > size) {
     report_warning(path, line,
                    "the image grows from " + std::to_string(size) + " to " +
                        std::to_string(new_end) + " bytes");
   }
-  return true;
+}
+
+std::vector<RomExtent> glyph_extents(const std::vector<PatchGlyph>& glyphs) {
+  std::vector<RomExtent> extents;
+  auto add = [&](int64_t offset, int64_t size) {
+    if (!extents.empty() && extents.back().offset + extents.back().size == offset) {
+      extents.back().size += size;
+    } else {
+      extents.push_back({offset, size});
+    }
+  };
+  for (const PatchGlyph& g : glyphs) {
+    int64_t base = int64_t{g.code} * 8;
+    uint64_t rows;
+    std::memcpy(&rows, g.rows, sizeof rows);
+    if (rows == (rows | kEachByte * kRowGiven)) {
+      add(base, 8);
+      continue;
+    }
+    for (int r = 0; r < 8; ++r) {
+      if (g.rows[r] & kRowGiven) add(base + r, 1);
+    }
+  }
+  return extents;
 }
 
 namespace {
@@ -188,6 +212,10 @@ constexpr size_t kRunLimit = 1 << 20;
 // Writes the gathered bytes; false on failure, errno set.
 bool flush_run(PendingRun& run) {
   if (run.bytes.empty()) return true;
+  if (held_interrupt()) {
+    errno = EINTR;
+    return false;
+  }
   bool ok = seek_file(run.rom, run.start, SEEK_SET) &&
             std::fwrite(run.bytes.data(), 1, run.bytes.size(), run.rom) == run.bytes.size();
   run.start += static_cast<int64_t>(run.bytes.size());
@@ -220,21 +248,17 @@ bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
       rows &= kEachByte * kRowBits;
       char bytes[8];
       std::memcpy(bytes, &rows, sizeof bytes);
-      if (!add_to_run(run, base, bytes, 8)) return write_failed();
+      if (!add_to_run(run, base, bytes, 8)) return false;
       continue;
     }
     for (int r = 0; r < 8; ++r) {
       char byte = static_cast<char>(g.rows[r] & kRowBits);
-      if ((g.rows[r] & kRowGiven) && !add_to_run(run, base + r, &byte, 1)) return write_failed();
+      if ((g.rows[r] & kRowGiven) && !add_to_run(run, base + r, &byte, 1)) return false;
     }
   }
-  if (!flush_run(run) || std::fflush(rom) != 0) return write_failed();
-  return true;
+  return flush_run(run);
 }
 
 bool write_rom_start(FILE* rom, const char* data, size_t size) {
-  if (!seek_file(rom, 0, SEEK_SET)) return write_failed();
-  if (std::fwrite(data, 1, size, rom) != size) return write_failed();
-  if (std::fflush(rom) != 0) return write_failed();
-  return true;
+  return seek_file(rom, 0, SEEK_SET) && std::fwrite(data, 1, size, rom) == size;
 }

@@ -9,6 +9,18 @@
 
 #include "font_patch.h"
 
+// The text of the error line when the image cannot be written.
+inline constexpr char kRomWriteFailed[] = "Failed to write ROM image";
+
+// One stretch of the image that a patch writes.
+struct RomExtent {
+  int64_t offset;
+  int64_t size;
+};
+
+// Positions `file` at `offset` from `whence`; false on failure, errno set.
+bool seek_file(FILE* file, int64_t offset, int whence);
+
 // Opens the file with the UTF-8 name `path` for reading bytes as they are,
 // with no translation; null with errno set on failure.
 FILE* open_for_reading(const char* path);
@@ -36,7 +48,8 @@ enum class KernelIo { done, unsupported, failed };
 KernelIo read_through_font(FILE* font, int64_t& size);
 
 // Copies the first `size` bytes of `font` over the start of the image inside
-// the kernel, with no pass through this process's memory.
+// the kernel, with no pass through this process's memory; EINTR when an
+// interrupt is held.
 KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size);
 
 // Fills `bytes` with the image's bytes from `offset` on; false with errno set
@@ -46,15 +59,22 @@ bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes);
 // Size of the image in bytes; -1 on failure, errno set.
 int64_t rom_size(FILE* rom);
 
-// Tells, as a warning of `path` at `line`, when writing up to `new_end` makes
-// the image grow; false after "Failed to write ROM image" when its size
-// cannot be learnt.
-bool warn_of_growth(FILE* rom, int64_t new_end, const char* path, uint64_t line);
+// Size of the image, for its growth warning; -1 after "Failed to write ROM
+// image" when it cannot be learnt.
+int64_t rom_size_for_patch(FILE* rom);
 
-// Writes the given rows of `glyphs`, sorted by code, into the image and
-// flushes it; false after "Failed to write ROM image".
+// Tells, as a warning of `path` at `line`, when writing up to `new_end` makes
+// the image of `size` bytes grow.
+void warn_of_growth(int64_t size, int64_t new_end, const char* path, uint64_t line);
+
+// The extents, ascending and apart, that the given rows of `glyphs` (sorted
+// by code) fill.
+std::vector<RomExtent> glyph_extents(const std::vector<PatchGlyph>& glyphs);
+
+// Writes the given rows of `glyphs`, sorted by code, into the image, a run of
+// adjacent rows at a time; false on failure, errno set, EINTR when an
+// interrupt is held.
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs);
 
-// Writes `size` bytes over the start of the image and flushes it; false
-// after "Failed to write ROM image".
+// Writes `size` bytes over the start of the image; false on failure, errno set.
 bool write_rom_start(FILE* rom, const char* data, size_t size);

@@ -7,6 +7,7 @@
 #include "font_io.h"
 #include "font_patch.h"
 #include "fontimport.h"
+#include "rom_guard.h"
 
 namespace {
 
@@ -25,14 +26,6 @@ bool parse_font_file(FILE* font, PatchParser& parser) {
   return true;
 }
 
-// Offset just past the last row that the sorted glyphs give.
-int64_t end_of_rows(const std::vector<PatchGlyph>& glyphs) {
-  const PatchGlyph& last = glyphs.back();
-  int r = 7;
-  while (!(last.rows[r] & kRowGiven)) --r;
-  return int64_t{last.code} * 8 + r + 1;
-}
-
 }  // namespace
 
 bool patch_text_font(FILE* rom, const char* path) {
@@ -44,7 +37,11 @@ bool patch_text_font(FILE* rom, const char* path) {
   merge_patch_glyphs(parser);
   for (const PatchWarning& w : parser.warnings) report_warning(path, w.line, w.text);
   if (parser.glyphs.empty()) return true;
-  const PatchGlyph& last = parser.glyphs.back();
-  if (!warn_of_growth(rom, end_of_rows(parser.glyphs), path, last.line)) return false;
-  return write_glyph_rows(rom, parser.glyphs);
+  std::vector<RomExtent> extents = glyph_extents(parser.glyphs);
+  int64_t size = rom_size_for_patch(rom);
+  if (size < 0) return false;
+  warn_of_growth(size, extents.back().offset + extents.back().size, path, parser.glyphs.back().line);
+  return write_rom_guarded(rom, size, extents, [&](FILE* image) {
+    return write_glyph_rows(image, parser.glyphs) ? nullptr : kRomWriteFailed;
+  });
 }

@@ -1,0 +1,65 @@
+#include "interrupts.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+
+// The console's handler runs on a thread of its own.
+volatile LONG held = 0;
+
+BOOL WINAPI note_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  InterlockedExchange(&held, static_cast<LONG>(event) + 1);
+  return TRUE;
+}
+
+#else
+
+volatile sig_atomic_t held = 0;
+
+const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+struct sigaction earlier[sizeof kHeldSignals / sizeof kHeldSignals[0]];
+
+void note_signal(int signal) { held = signal; }
+
+#endif
+
+}  // namespace
+
+void hold_interrupts() {
+#ifdef _WIN32
+  (void)SetConsoleCtrlHandler(note_console_event, TRUE);
+#else
+  struct sigaction note = {};
+  note.sa_handler = note_signal;
+  note.sa_flags = SA_RESTART;
+  (void)sigfillset(&note.sa_mask);
+  for (size_t i = 0; i < sizeof kHeldSignals / sizeof kHeldSignals[0]; ++i) {
+    int signal = kHeldSignals[i];
+    (void)sigaction(signal, nullptr, &earlier[i]);
+    // A signal ignored by whoever started us (nohup) stays ignored.
+    if (earlier[i].sa_handler == SIG_IGN) continue;
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    (void)sigaction(signal, signal == SIGXFSZ ? &ignore : &note, nullptr);
+  }
+#endif
+}
+
+void release_interrupts() {
+#ifdef _WIN32
+  (void)SetConsoleCtrlHandler(note_console_event, FALSE);
+#else
+  for (size_t i = 0; i < sizeof kHeldSignals / sizeof kHeldSignals[0]; ++i) {
+    (void)sigaction(kHeldSignals[i], &earlier[i], nullptr);
+  }
+#endif
+}
+
+int held_interrupt() { return static_cast<int>(held); }

@@ -1,0 +1,16 @@
+// Interrupts that wait while the image is being written, so that a run
+// stopped by the user never leaves it half patched.
+#pragma once
+
+// Holds SIGINT, SIGTERM and SIGHUP (on Windows, the console's Ctrl+C and
+// Ctrl+Break) from now on: one that comes is noted and waits. SIGXFSZ is
+// ignored meanwhile, so that a file-size limit shows as EFBIG, not a kill.
+void hold_interrupts();
+
+// Stops holding and puts the earlier handling back. An interrupt noted
+// meanwhile stays noted.
+void release_interrupts();
+
+// The interrupt noted while held: its signal number (on Windows, the console
+// event plus one); 0 when none came.
+int held_interrupt();

@@ -1,0 +1,178 @@
+// A patch goes out in three steps. First the old bytes of every place it
+// overwrites inside the image are read and kept, which changes nothing.
+// Then room is made for every byte it writes past the image's end, so that a
+// full disk or a file-size limit shows before any old byte changes; a gap
+// that no row touches is left to the file system, which keeps it sparse.
+// Last the patch is written and flushed. When a step fails, or an interrupt
+// came meanwhile, the kept bytes go back and the image is cut to its old size.
+#include "rom_guard.h"
+
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+
+#include "console.h"
+#include "interrupts.h"
+
+namespace {
+
+// What the image held before the patch: its size and the old bytes of the
+// extents that lie inside it, one after another.
+struct RomBackup {
+  int64_t size = 0;
+  std::vector<RomExtent> extents;
+  std::vector<char> bytes;
+};
+
+// True when the image is a regular file, which has a size to keep; a device
+// has none. A stream with no file behind it counts as a device.
+bool is_regular_file(FILE* rom) {
+  struct stat info;
+  int fd = fileno(rom);
+  return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Reads the old bytes of the extents inside the image; false with errno set.
+bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, RomBackup& backup) {
+  for (const RomExtent& e : extents) {
+    int64_t end = std::min(e.offset + e.size, backup.size);
+    if (end <= e.offset) break;  // ascending: the rest lie past the end too
+    size_t size = static_cast<size_t>(end - e.offset);
+    size_t at = backup.bytes.size();
+    backup.bytes.resize(at + size);
+    if (!seek_file(rom, e.offset, SEEK_SET)) return false;
+    if (std::fread(backup.bytes.data() + at, 1, size, rom) != size) {
+      if (std::ferror(rom) == 0) errno = EIO;  // the image is shorter than it said
+      return false;
+    }
+    backup.extents.push_back({e.offset, end - e.offset});
+  }
+  return true;
+}
+
+// Writes zero bytes over [offset, offset + size); false with errno set.
+bool write_zeros(FILE* rom, int64_t offset, int64_t size) {
+  static const char zeros[1 << 16] = {};
+  if (!seek_file(rom, offset, SEEK_SET)) return false;
+  while (size > 0) {
+    size_t part = static_cast<size_t>(std::min<int64_t>(size, sizeof zeros));
+    if (std::fwrite(zeros, 1, part, rom) != part) return false;
+    size -= static_cast<int64_t>(part);
+  }
+  return std::fflush(rom) == 0;
+}
+
+// Reserves the disk space of [offset, offset + size) past the image's end and
+// sets the size to cover it; false with errno set.
+bool reserve_room(FILE* rom, int64_t offset, int64_t size) {
+#ifdef __linux__
+  int failure = posix_fallocate(fileno(rom), static_cast<off_t>(offset), static_cast<off_t>(size));
+  if (failure == 0) return true;
+  if (failure != EOPNOTSUPP && failure != EINVAL && failure != ENODEV) {
+    errno = failure;
+    return false;
+  }
+#endif
+  // Elsewhere the file system allocates what is written: write it first.
+  return write_zeros(rom, offset, size);
+}
+
+// Makes room for the extents past the end of an image of `size` bytes; false
+// with errno set.
+bool make_room(FILE* rom, const std::vector<RomExtent>& extents, int64_t size) {
+  for (const RomExtent& e : extents) {
+    int64_t start = std::max(e.offset, size);
+    if (start < e.offset + e.size && !reserve_room(rom, start, e.offset + e.size - start)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Cuts or stretches the image to `size` bytes; false with errno set.
+bool resize_file(FILE* rom, int64_t size) {
+  if (std::fflush(rom) != 0) return false;
+#ifdef _WIN32
+  errno = _chsize_s(_fileno(rom), size);
+  return errno == 0;
+#else
+  return ftruncate(fileno(rom), static_cast<off_t>(size)) == 0;
+#endif
+}
+
+// Puts the kept bytes back (when `written`, the patch may have changed them)
+// and the old size; false with errno set.
+bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
+  std::clearerr(rom);
+  bool ok = true;
+  const char* bytes = backup.bytes.data();
+  for (const RomExtent& e : backup.extents) {
+    size_t size = static_cast<size_t>(e.size);
+    // Every extent is tried, so that one bad place does not keep the others.
+    if (written && !(seek_file(rom, e.offset, SEEK_SET) && std::fwrite(bytes, 1, size, rom) == size)) {
+      ok = false;
+    }
+    bytes += size;
+  }
+  int failure = ok ? 0 : errno;
+  if (std::fflush(rom) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  if (regular && !resize_file(rom, backup.size) && ok) {
+    ok = false;
+    failure = errno;
+  }
+  errno = failure;
+  return ok;
+}
+
+}  // namespace
+
+bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
+                       const RomWriter& write) {
+  RomBackup backup;
+  backup.size = old_size;
+  if (!keep_old_bytes(rom, extents, backup)) {
+    report_error("Failed to read ROM image");
+    return false;
+  }
+  bool regular = is_regular_file(rom);
+  hold_interrupts();
+  bool written = false;
+  const char* failure = nullptr;
+  if (regular && !make_room(rom, extents, old_size)) {
+    failure = kRomWriteFailed;
+  } else {
+    written = true;
+    failure = write(rom);
+    if (!failure && std::fflush(rom) != 0) failure = kRomWriteFailed;
+  }
+  if (!failure && !held_interrupt()) {
+    release_interrupts();
+    return true;
+  }
+  int failure_errno = errno;
+  bool restored = put_back(rom, backup, written, regular);
+  int restore_errno = errno;
+  release_interrupts();
+  // A writer stopped by an interrupt has nothing to report: the run ends as
+  // interrupted, with the image whole.
+  if (failure && !(held_interrupt() && failure_errno == EINTR)) {
+    errno = failure_errno;
+    report_error(failure);
+  }
+  if (!restored) {
+    errno = restore_errno;
+    report_error("Failed to restore ROM image");
+  }
+  return false;
+}

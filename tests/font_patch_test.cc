@@ -54,7 +54,9 @@ TEST(FontPatchRows, ColumnsBecomeTheLowSevenBits) {
 }
 
 TEST(FontPatchRows, CommentsAndStrayLinesTakeNoRow) {
-  EXPECT_EQ(glyphs_of("free text\n0000000\n@2\n0000000\n;c\n#c\n0000001\n0000010\n"
+  // Comments of a row's length, too, which a whole-line path could take for rows.
+  EXPECT_EQ(glyphs_of("free text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n"
+                      "#0000000\n0000001\n0000010\n"
                       "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n"),
             "2: 00 01 02 03 04 05 06 07");
 }

@@ -7,8 +7,10 @@ import argparse
 import glob
 import gzip
 import os
+import resource
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -96,10 +98,11 @@ class ZenpoTest(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def run_zenpo(self, *args, env=None, merge=False, user=None, program=None):
+    def run_zenpo(self, *args, env=None, merge=False, user=None, program=None, runner=(),
+                  preexec_fn=None):
         ids = {} if user is None else {"user": user, "group": user, "extra_groups": []}
-        proc = subprocess.run([*RUNNER, program or ZENPO, *args], cwd=self.dir, env=environment(env),
-                              timeout=60, **ids,
+        proc = subprocess.run([*runner, *RUNNER, program or ZENPO, *args], cwd=self.dir,
+                              env=environment(env), timeout=60, preexec_fn=preexec_fn, **ids,
                               stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT if merge else subprocess.PIPE)
         if WINDOWS:  # its console lines end in CR LF
@@ -214,7 +217,9 @@ class TargetTest(ZenpoTest):
                 self.put(C, IMAGE)
                 os.chmod(self.path(C), 0o666)
                 self.put("font.txt", PATCH_A)
-                self.check(self.run_zenpo("font.txt", user=user), done(C))
+                # The other user may not enter the build folder: it runs a copy.
+                program = user and shutil.copy(ZENPO, self.path("zenpo"))
+                self.check(self.run_zenpo("font.txt", user=user, program=program), done(C))
                 self.assertEqual(self.get(C), IMAGE_A)
 
     def test_no_target(self):
@@ -379,6 +384,79 @@ class FailureTest(ZenpoTest):
                          (b"Failed to write standard output: No space left on device\n", 1))
         self.assertEqual(self.get(CG), IMAGE_A)
 
+def many_glyphs(codes):
+    """A patch of the given codes, each a whole glyph of alternating columns."""
+    return patch(*(["@%x" % code] + ["0101010"] * 8 for code in codes))
+
+
+GROWING = [("font.txt", many_glyphs(range(1, 0xFA0)), 32000),  # 2 KiB image to 32,000 bytes
+           ("font.bin", bytes(range(251)) * 160, 40160)]
+
+
+class IntactImageTest(ZenpoTest):
+    """A run that does not print "Done!" leaves the image byte for byte as it was."""
+
+    def check_intact(self, proc, reason, name, size):
+        error = b"Failed to write ROM image: " + reason + b"\n"
+        grows = b"%s:%s warning: the image grows from 2048 to %d bytes\n" % (
+            name.encode(), b"35983:" if name.endswith(".txt") else b"", size)
+        self.check(proc, BANNER + target(CG), grows + error, 1)
+        self.assertEqual(self.get(CG), IMAGE)
+
+    def fonts_beside(self):
+        """Font files in a folder of their own, so that only the image's folder fills up."""
+        fonts = tempfile.TemporaryDirectory()
+        self.addCleanup(fonts.cleanup)
+        for name, data, _ in GROWING:
+            with open(os.path.join(fonts.name, name), "wb") as f:
+                f.write(data)
+        return fonts.name
+
+    def test_full_file_system(self):
+        if os.geteuid() != 0:
+            self.skipTest("only root can mount the small file system that this case fills")
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", self.dir],
+                                 stderr=subprocess.PIPE)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a tmpfs here: " + mounted.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ["umount", self.dir], check=True)
+        fonts = self.fonts_beside()
+        self.put("other", bytes(52000))  # what else the file system holds
+        for name, _, size in GROWING:
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                proc = self.run_zenpo(os.path.join(fonts, name))
+                self.check_intact(proc, b"No space left on device", os.path.join(fonts, name), size)
+
+    def test_file_size_limit(self):
+        self.skip_on_windows("a file-size limit is a POSIX facility")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (16 << 10, 16 << 10))
+        for name, data, size in GROWING:
+            with self.subTest(name=name):
+                self.put(CG, IMAGE)
+                self.put(name, data)
+                self.check_intact(self.run_zenpo(name, preexec_fn=limit), b"File too large", name, size)
+
+    def test_interrupt_while_writing(self):
+        self.skip_on_windows("the interrupt is sent by tracing a POSIX process")
+        strace = shutil.which("strace")
+        if strace is None:
+            self.skipTest("strace is missing: nothing sends the interrupt in the write phase")
+        # Glyphs apart make a write each; all of them lie inside the image.
+        text = many_glyphs(range(2, 0x100, 2))
+        patched = self.import_text(text)
+        for when in (1, 3, 50):  # the first write, one part-way and the last but some
+            for signal_name in ("SIGINT", "SIGTERM", "SIGHUP"):
+                with self.subTest(when=when, signal=signal_name):
+                    self.put(CG, IMAGE)
+                    tracer = [strace, "-o", "/dev/null", "-e", "trace=write",
+                              "-e", "inject=write:signal=%s:when=%d" % (signal_name, when)]
+                    proc = self.run_zenpo("font.txt", runner=tracer)
+                    self.assertEqual((proc.stdout, proc.stderr), (BANNER + target(CG), b""))
+                    self.assertEqual(proc.returncode, -getattr(signal, signal_name))
+                    self.assertEqual(self.get(CG), IMAGE)
+        self.assertNotEqual(patched, IMAGE)
+
 
 def vga8_font():
     """Glyphs of an 8x8 PSF1 console font, or None when no such font is installed."""
@@ -480,7 +558,7 @@ class DumpTest(ZenpoTest):
     def test_errors(self):
         usage = b"usage: zenpo-dump [ROMFILE [FIRST [LAST]]]\n"
         self.put(CG, IMAGE)
-        for args in ([CG, "0"], [CG, "zz"], [CG, "10000000"], [CG, "41", "40"],
+        for args in ([CG, "0"], [CG, "0x"], [CG, "zz"], [CG, "10000000"], [CG, "41", "40"],
                      [CG, "1", "2", "3"], ["-h"]):
             with self.subTest(args=args):
                 self.check(self.dump(*args), b"", usage, 1)

@@ -165,10 +165,10 @@ int64_t rom_size_for_patch(FILE* rom) {
   return size;
 }
 
-void warn_of_growth(int64_t size, int64_t new_end, const char* path, uint64_t line) {
-  if (new_end > size) {
+void warn_of_growth(int64_t old_size, int64_t new_end, const char* path, uint64_t line) {
+  if (new_end > old_size) {
     report_warning(path, line,
-                   "the image grows from " + std::to_string(size) + " to " +
+                   "the image grows from " + std::to_string(old_size) + " to " +
                        std::to_string(new_end) + " bytes");
   }
 }

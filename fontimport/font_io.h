@@ -64,8 +64,8 @@ int64_t rom_size(FILE* rom);
 int64_t rom_size_for_patch(FILE* rom);
 
 // Tells, as a warning of `path` at `line`, when writing up to `new_end` makes
-// the image of `size` bytes grow.
-void warn_of_growth(int64_t size, int64_t new_end, const char* path, uint64_t line);
+// the image of `old_size` bytes grow.
+void warn_of_growth(int64_t old_size, int64_t new_end, const char* path, uint64_t line);
 
 // The extents, ascending and apart, that the given rows of `glyphs` (sorted
 // by code) fill.

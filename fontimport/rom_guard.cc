@@ -58,23 +58,24 @@ bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, RomBackup&
   return true;
 }
 
-// Writes zero bytes over [offset, offset + size); false with errno set.
-bool write_zeros(FILE* rom, int64_t offset, int64_t size) {
+// Writes zero bytes over `room`; false with errno set.
+bool write_zeros(FILE* rom, RomExtent room) {
   static const char zeros[1 << 16] = {};
-  if (!seek_file(rom, offset, SEEK_SET)) return false;
-  while (size > 0) {
-    size_t part = static_cast<size_t>(std::min<int64_t>(size, sizeof zeros));
+  if (!seek_file(rom, room.offset, SEEK_SET)) return false;
+  while (room.size > 0) {
+    size_t part = static_cast<size_t>(std::min<int64_t>(room.size, sizeof zeros));
     if (std::fwrite(zeros, 1, part, rom) != part) return false;
-    size -= static_cast<int64_t>(part);
+    room.size -= static_cast<int64_t>(part);
   }
   return std::fflush(rom) == 0;
 }
 
-// Reserves the disk space of [offset, offset + size) past the image's end and
-// sets the size to cover it; false with errno set.
-bool reserve_room(FILE* rom, int64_t offset, int64_t size) {
+// Reserves the disk space of `room`, past the image's end, and sets the size
+// to cover it; false with errno set.
+bool reserve_room(FILE* rom, RomExtent room) {
 #ifdef __linux__
-  int failure = posix_fallocate(fileno(rom), static_cast<off_t>(offset), static_cast<off_t>(size));
+  int failure =
+      posix_fallocate(fileno(rom), static_cast<off_t>(room.offset), static_cast<off_t>(room.size));
   if (failure == 0) return true;
   if (failure != EOPNOTSUPP && failure != EINVAL && failure != ENODEV) {
     errno = failure;
@@ -82,19 +83,16 @@ bool reserve_room(FILE* rom, int64_t offset, int64_t size) {
   }
 #endif
   // Elsewhere the file system allocates what is written: write it first.
-  return write_zeros(rom, offset, size);
+  return write_zeros(rom, room);
 }
 
 // Makes room for the extents past the end of an image of `size` bytes; false
 // with errno set.
 bool make_room(FILE* rom, const std::vector<RomExtent>& extents, int64_t size) {
-  for (const RomExtent& e : extents) {
+  return std::all_of(extents.begin(), extents.end(), [&](const RomExtent& e) {
     int64_t start = std::max(e.offset, size);
-    if (start < e.offset + e.size && !reserve_room(rom, start, e.offset + e.size - start)) {
-      return false;
-    }
-  }
-  return true;
+    return start >= e.offset + e.size || reserve_room(rom, {start, e.offset + e.size - start});
+  });
 }
 
 // Cuts or stretches the image to `size` bytes; false with errno set.
@@ -117,7 +115,8 @@ bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
   for (const RomExtent& e : backup.extents) {
     size_t size = static_cast<size_t>(e.size);
     // Every extent is tried, so that one bad place does not keep the others.
-    if (written && !(seek_file(rom, e.offset, SEEK_SET) && std::fwrite(bytes, 1, size, rom) == size)) {
+    if (written &&
+        !(seek_file(rom, e.offset, SEEK_SET) && std::fwrite(bytes, 1, size, rom) == size)) {
       ok = false;
     }
     bytes += size;

@@ -40,7 +40,8 @@ bool patch_text_font(FILE* rom, const char* path) {
   std::vector<RomExtent> extents = glyph_extents(parser.glyphs);
   int64_t size = rom_size_for_patch(rom);
   if (size < 0) return false;
-  warn_of_growth(size, extents.back().offset + extents.back().size, path, parser.glyphs.back().line);
+  warn_of_growth(size, extents.back().offset + extents.back().size, path,
+                 parser.glyphs.back().line);
   return write_rom_guarded(rom, size, extents, [&](FILE* image) {
     return write_glyph_rows(image, parser.glyphs) ? nullptr : kRomWriteFailed;
   });

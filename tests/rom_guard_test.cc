@@ -26,7 +26,7 @@ struct FailingImage {
 ssize_t read_image(void* cookie, char* out, size_t size) {
   auto* image = static_cast<FailingImage*>(cookie);
   size_t n = image->at < image->bytes.size() ? std::min(size, image->bytes.size() - image->at) : 0;
-  std::memcpy(out, image->bytes.data() + image->at, n);
+  image->bytes.copy(out, n, image->at);
   image->at += n;
   return static_cast<ssize_t>(n);
 }
@@ -47,8 +47,8 @@ ssize_t write_image(void* cookie, const char* data, size_t size) {
 
 int seek_image(void* cookie, off64_t* offset, int whence) {
   auto* image = static_cast<FailingImage*>(cookie);
-  off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? image->at : image->bytes.size();
-  image->at = static_cast<size_t>(base + *offset);
+  size_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? image->at : image->bytes.size();
+  image->at = static_cast<size_t>(static_cast<off64_t>(base) + *offset);
   *offset = static_cast<off64_t>(image->at);
   return 0;
 }
@@ -62,11 +62,9 @@ bool patch_image(FailingImage& image, const std::string& text, std::string& erro
   PatchParser parser = parse_font_patch(text);
   merge_patch_glyphs(parser);
   testing::internal::CaptureStderr();
-  bool done = write_rom_guarded(rom, static_cast<int64_t>(image.bytes.size()),
-                                glyph_extents(parser.glyphs), [&](FILE* f) {
-                                  return write_glyph_rows(f, parser.glyphs) ? nullptr
-                                                                            : kRomWriteFailed;
-                                });
+  bool done = write_rom_guarded(
+      rom, static_cast<int64_t>(image.bytes.size()), glyph_extents(parser.glyphs),
+      [&](FILE* f) { return write_glyph_rows(f, parser.glyphs) ? nullptr : kRomWriteFailed; });
   errors = testing::internal::GetCapturedStderr();
   (void)std::fclose(rom);
   return done;

@@ -23,8 +23,12 @@ BOOL WINAPI note_console_event(DWORD event) {
 
 volatile sig_atomic_t held = 0;
 
-const int kHeldSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
-struct sigaction earlier[sizeof kHeldSignals / sizeof kHeldSignals[0]];
+// Each signal that waits, or is ignored, while held, and how it was handled before.
+struct HeldSignal {
+  int signal;
+  struct sigaction earlier;
+};
+HeldSignal held_signals[] = {{SIGINT, {}}, {SIGTERM, {}}, {SIGHUP, {}}, {SIGXFSZ, {}}};
 
 void note_signal(int signal) { held = signal; }
 
@@ -40,14 +44,13 @@ void hold_interrupts() {
   note.sa_handler = note_signal;
   note.sa_flags = SA_RESTART;
   (void)sigfillset(&note.sa_mask);
-  for (size_t i = 0; i < sizeof kHeldSignals / sizeof kHeldSignals[0]; ++i) {
-    int signal = kHeldSignals[i];
-    (void)sigaction(signal, nullptr, &earlier[i]);
+  for (HeldSignal& h : held_signals) {
+    (void)sigaction(h.signal, nullptr, &h.earlier);
     // A signal ignored by whoever started us (nohup) stays ignored.
-    if (earlier[i].sa_handler == SIG_IGN) continue;
+    if (h.earlier.sa_handler == SIG_IGN) continue;
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
-    (void)sigaction(signal, signal == SIGXFSZ ? &ignore : &note, nullptr);
+    (void)sigaction(h.signal, h.signal == SIGXFSZ ? &ignore : &note, nullptr);
   }
 #endif
 }
@@ -56,9 +59,7 @@ void release_interrupts() {
 #ifdef _WIN32
   (void)SetConsoleCtrlHandler(note_console_event, FALSE);
 #else
-  for (size_t i = 0; i < sizeof kHeldSignals / sizeof kHeldSignals[0]; ++i) {
-    (void)sigaction(kHeldSignals[i], &earlier[i], nullptr);
-  }
+  for (const HeldSignal& h : held_signals) (void)sigaction(h.signal, &h.earlier, nullptr);
 #endif
 }
 

@@ -107,31 +107,24 @@ bool resize_file(FILE* rom, int64_t size) {
 }
 
 // Puts the kept bytes back (when `written`, the patch may have changed them)
-// and the old size; false with errno set.
+// and the old size; false with errno set to the last failure.
 bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
   std::clearerr(rom);
-  bool ok = true;
+  int failure = 0;
   const char* bytes = backup.bytes.data();
   for (const RomExtent& e : backup.extents) {
     size_t size = static_cast<size_t>(e.size);
     // Every extent is tried, so that one bad place does not keep the others.
     if (written &&
         !(seek_file(rom, e.offset, SEEK_SET) && std::fwrite(bytes, 1, size, rom) == size)) {
-      ok = false;
+      failure = errno;
     }
     bytes += size;
   }
-  int failure = ok ? 0 : errno;
-  if (std::fflush(rom) != 0 && ok) {
-    ok = false;
-    failure = errno;
-  }
-  if (regular && !resize_file(rom, backup.size) && ok) {
-    ok = false;
-    failure = errno;
-  }
+  if (std::fflush(rom) != 0) failure = errno;
+  if (regular && !resize_file(rom, backup.size)) failure = errno;
   errno = failure;
-  return ok;
+  return failure == 0;
 }
 
 }  // namespace

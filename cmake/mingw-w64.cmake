@@ -1,6 +1,7 @@
 # Cross build of a Windows console program with Debian's MinGW-w64; the
 # including file sets ZENPO_MINGW to the target triple. Wine, where it is
-# installed, runs what the build made when a test needs to.
+# installed, runs what the build made when a test needs to; the tests set it
+# up first (cmake/wine32-tests.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 
 find_program(CMAKE_C_COMPILER NAMES ${ZENPO_MINGW}-gcc-posix ${ZENPO_MINGW}-gcc REQUIRED)

@@ -11,6 +11,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -127,6 +128,18 @@ bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
   return failure == 0;
 }
 
+// The reason of the failure that just happened. On a full disk Wine stores
+// no byte of a write yet reports no system error, which its C runtime turns
+// into EINVAL; a write of a regular file falls short for no other reason.
+int failure_reason() {
+#ifdef _WIN32
+  DWORD code = GetLastError();
+  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return ENOSPC;
+  if (code == ERROR_SUCCESS && errno == EINVAL) return ENOSPC;
+#endif
+  return errno;
+}
+
 }  // namespace
 
 bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
@@ -152,7 +165,7 @@ bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>
     release_interrupts();
     return true;
   }
-  int failure_errno = errno;
+  int failure_errno = failure_reason();
   bool restored = put_back(rom, backup, written, regular);
   int restore_errno = errno;
   release_interrupts();

@@ -456,6 +456,13 @@ class IntactImageTest(ZenpoTest):
                     self.assertEqual((proc.stdout, proc.stderr), (BANNER + target(CG), b""))
                     self.assertEqual(proc.returncode, -getattr(signal, signal_name))
                     self.assertEqual(self.get(CG), IMAGE)
+        # A signal ignored by whoever started zenpo (nohup) stays ignored.
+        self.put(CG, IMAGE)
+        proc = self.run_zenpo("font.txt", runner=[strace, "-o", "/dev/null", "-e", "trace=write",
+                                                  "-e", "inject=write:signal=SIGHUP:when=3"],
+                              preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.check(proc, done())
+        self.assertEqual(self.get(CG), patched)
         self.assertNotEqual(patched, IMAGE)
 
 

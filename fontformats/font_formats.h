@@ -1,0 +1,62 @@
+// Bitmap fonts of other programs read into glyphs of an 8-row cell: PSF 1 and
+// 2 console fonts (also gzip-compressed), BDF 2.1 and hex fonts. Each parser
+// is a pure function from the bytes of a file to a Font: it opens no file
+// and prints nothing, and a damaged font comes back as an error value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One glyph of a font, in the font's cell of 8 rows.
+struct FontGlyph {
+  uint32_t code;    // position (PSF), ENCODING (BDF), code (hex), or code point (PSF with -u)
+  uint32_t index;   // its place among the glyphs of the file, from 0
+  uint8_t rows[8];  // rows 0 to 7, top to bottom; column 1 of the cell in bit 7
+};
+
+// A warning or error; `line` is 0 for a binary font or the file as a whole.
+struct FontMessage {
+  uint64_t line = 0;
+  std::string text;
+};
+
+// What a parser makes of a file.
+struct Font {
+  std::string format;                 // "PSF 1", "PSF 2", "BDF 2.1", "hex"
+  int width = 8;                      // columns of the cell, 1 to 8
+  uint32_t count = 0;                 // glyphs in the file, those without a code included
+  bool unicode_table = false;         // a PSF that carries a Unicode table
+  std::vector<FontGlyph> glyphs;      // the glyphs that have a code, in file order
+  std::vector<FontMessage> warnings;  // in file order
+  bool failed = false;                // the file is not a font that converts; see `error`
+  FontMessage error;
+};
+
+// Marks `font` failed with the error TEXT about `line`; returns it.
+Font& fail_font(Font& font, uint64_t line, std::string text);
+
+// Reads a PSF 1 or 2 font; with `unicode`, glyphs take the first code point
+// of their Unicode table entry. A damaged or cut-short file, or glyphs not
+// 8 rows high or wider than 8 columns, fail.
+Font parse_psf(std::string_view data, bool unicode);
+
+// Reads a BDF font. A missing ENDCHAR or ENDFONT, a bad BITMAP row or a
+// font not 8 rows high fails; a glyph outside the cell is skipped (warning).
+Font parse_bdf(std::string_view text);
+
+// Reads a hex font of CODE:HEXDIGITS lines; a bad line or a glyph that is
+// not 16 digits (8x8) fails.
+Font parse_hex_font(std::string_view text);
+
+// Unpacks gzip data into `out`; false with a reason in `error` when the data
+// is damaged, cut short or unpacks to more than 64 MiB.
+bool gunzip(std::string_view data, std::string& out, std::string& error);
+
+// Reads a font of any kind above, told by its first bytes, gzip'd or not;
+// fails when the kind is none of them.
+Font parse_font(std::string_view data, bool unicode);
+
+// True when `data` starts with the two bytes of a gzip member.
+bool is_gzip(std::string_view data);

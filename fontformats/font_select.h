@@ -1,0 +1,45 @@
+// From the glyphs of a font to those of a patch: which codes are taken and
+// where they land (the -m map), and the 8-column cell cut to 7 columns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "font_formats.h"
+
+// Source codes `first` to `last` of the font, landing from `target` on.
+struct CodeRange {
+  uint32_t first;
+  uint32_t last;
+  uint32_t target;
+};
+
+// Parses a map "FIRST-LAST>TARGET,CODE,...", hexadecimal with or without
+// 0x, ">TARGET" optional; false with the reason in `error`.
+bool parse_code_map(std::string_view text, std::vector<CodeRange>& map, std::string& error);
+
+// The map without -m: codes 0x01 to 0xFF, each at its own code.
+std::vector<CodeRange> default_code_map();
+
+// The column of an 8-column cell that the image has no room for.
+enum class DropSide { right, left };
+
+// The glyphs that a patch of a font holds.
+struct PatchPlan {
+  std::vector<FontGlyph> glyphs;      // at their target codes, ascending; rows as in the font
+  uint32_t left_out = 0;              // glyphs of the font at no target code
+  uint32_t lost_pixels = 0;           // glyphs of the patch that lose set pixels of `dropped`
+  uint8_t dropped = 0;                // the cell column that is cut: 0x80, 0x01, or 0 for none
+  std::vector<std::string> warnings;  // codes that a patch cannot write, codes given twice
+};
+
+// Maps the glyphs of `font` through `map`. Each range takes every glyph of
+// its codes; a target that two glyphs reach keeps the one of the earlier
+// range (of the earlier glyph within a range), with a warning.
+PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSide drop);
+
+// The row of the image, seven columns in bits 6 to 0, from row `row` of a
+// cell `width` columns wide with column 1 in bit 7.
+uint8_t image_row(uint8_t row, int width, DropSide drop);

@@ -1,0 +1,133 @@
+#include "font_png.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "windows_text.h"
+
+// The encoder of Debian's libstb-dev, built into this file alone; its
+// functions stay private to it.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+namespace {
+
+struct Colour {
+  uint8_t red, green, blue;
+};
+
+constexpr Colour kPaper{255, 255, 255};      // margins and clear pixels
+constexpr Colour kInk{0, 0, 0};              // set pixels
+constexpr Colour kLabel{48, 48, 48};         // the codes along the edges
+constexpr Colour kGrid{160, 160, 160};       // lines between cells
+constexpr Colour kNoGlyph{208, 208, 208};    // a slot without a glyph
+constexpr Colour kMarkedSet{208, 16, 16};    // a set pixel that the image cannot keep
+constexpr Colour kMarkedClear{255, 224, 224};
+
+// Hexadecimal digits of 3x5 pixels, row 0 in bits 14 to 12.
+constexpr uint16_t kDigits[16] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF, 0x79EF, 0x7249,
+                                  0x7BEF, 0x7BCF, 0x2BED, 0x6BAE, 0x3923, 0x6B6E, 0x79A7, 0x79A4};
+constexpr int kDigitScale = 2;
+constexpr int kDigitAdvance = 4 * kDigitScale;  // 3 columns and a gap
+
+void fill(Picture& p, int x, int y, int width, int height, Colour c) {
+  for (int row = y; row < y + height; ++row) {
+    uint8_t* pixel = &p.rgb[(static_cast<size_t>(row) * p.width + x) * 3];
+    for (int col = 0; col < width; ++col, pixel += 3) pixel[0] = c.red, pixel[1] = c.green, pixel[2] = c.blue;
+  }
+}
+
+void draw_digit(Picture& p, int x, int y, unsigned digit) {
+  for (int bit = 0; bit < 15; ++bit) {
+    if (kDigits[digit] >> (14 - bit) & 1)
+      fill(p, x + bit % 3 * kDigitScale, y + bit / 3 * kDigitScale, kDigitScale, kDigitScale, kLabel);
+  }
+}
+
+// Number of hexadecimal digits of `code`, at least 2.
+int digit_count(uint32_t code) {
+  int digits = 2;
+  while (digits < 8 && code >> (4 * digits)) ++digits;
+  return digits;
+}
+
+// Draws `code` with its right edge at `right`.
+void draw_code(Picture& p, int right, int y, uint32_t code, int digits) {
+  for (int i = 0; i < digits; ++i)
+    draw_digit(p, right - (digits - i) * kDigitAdvance, y, code >> (4 * (digits - 1 - i)) & 0xF);
+}
+
+void draw_cell(Picture& p, int x, int y, const uint8_t* rows, uint8_t marked) {
+  constexpr int dot = kCellPixels / 8;
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      auto bit = static_cast<uint8_t>(0x80 >> c);
+      bool set = rows[r] & bit;
+      Colour colour = marked & bit ? (set ? kMarkedSet : kMarkedClear) : set ? kInk : kPaper;
+      fill(p, x + c * dot, y + r * dot, dot, dot, colour);
+    }
+  }
+}
+
+}  // namespace
+
+int picture_left(uint32_t last_row_code) { return 8 + digit_count(last_row_code) * kDigitAdvance; }
+
+bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked, Picture& picture) {
+  std::vector<uint32_t> rows;  // the code of the first cell of each row
+  for (const PictureGlyph& g : glyphs) {
+    if (rows.empty() || rows.back() != (g.code & ~0xFu)) rows.push_back(g.code & ~0xFu);
+    if (rows.size() > kMostPictureRows) return false;
+  }
+  int left = picture_left(rows.empty() ? 0 : rows.back());
+  picture.width = left + 16 * kCellPitch + 1 + 4;
+  picture.height = kPictureTop + static_cast<int>(rows.size()) * kCellPitch + 1 + 4;
+  picture.rgb.assign(static_cast<size_t>(picture.width) * picture.height * 3, kPaper.red);
+  int digit_inset = (kCellPixels - 3 * kDigitScale) / 2;
+  for (unsigned c = 0; c < 16; ++c) draw_digit(picture, left + 1 + c * kCellPitch + digit_inset, 4, c);
+  fill(picture, left, kPictureTop, 16 * kCellPitch + 1, static_cast<int>(rows.size()) * kCellPitch + 1,
+       kGrid);
+  size_t next = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    int y = kPictureTop + 1 + static_cast<int>(r) * kCellPitch;
+    draw_code(picture, left - 4, y + (kCellPixels - 5 * kDigitScale) / 2, rows[r], digit_count(rows[r]));
+    for (uint32_t c = 0; c < 16; ++c) {
+      int x = left + 1 + static_cast<int>(c) * kCellPitch;
+      if (next < glyphs.size() && glyphs[next].code == rows[r] + c) {
+        draw_cell(picture, x, y, glyphs[next++].rows, marked);
+      } else {
+        fill(picture, x, y, kCellPixels, kCellPixels, kNoGlyph);
+      }
+    }
+  }
+  return true;
+}
+
+std::string encode_png(const Picture& picture) {
+  std::string png;
+  auto append = [](void* context, void* data, int size) {
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<size_t>(size));
+  };
+  if (!stbi_write_png_to_func(append, &png, picture.width, picture.height, 3, picture.rgb.data(),
+                              picture.width * 3))
+    png.clear();
+  return png;
+}
+
+bool write_whole_file(const char* path, const std::string& data) {
+#ifdef _WIN32
+  std::wstring wide = wide_from_utf8(path);
+  FILE* file = wide.empty() ? nullptr : _wfopen(wide.c_str(), L"wb");
+  if (wide.empty()) errno = ENOENT;
+#else
+  FILE* file = std::fopen(path, "wb");
+#endif
+  if (!file) return false;
+  bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  int saved = errno;
+  if (std::fclose(file) != 0) return false;
+  errno = saved;
+  return written;
+}

@@ -1,0 +1,48 @@
+// A picture of glyphs as a PNG image: rows of 16 cells in code order, with
+// the codes in hexadecimal along the top and left edges.
+//
+// Each 8x8 cell is drawn 4 times as large, 32x32 pixels, with a grid line
+// of one pixel between cells. A row's label is the code of its first cell,
+// a column's the last hexadecimal digit: glyph 0x41 is in the row "40",
+// column "1". Rows that hold no glyph are left out; a slot without a glyph
+// is grey. Set pixels are black; those of the marked columns, which the
+// image cannot keep, are red, and their clear pixels pale red.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A glyph to draw: column 1 of its 8 columns in bit 7 of each row.
+struct PictureGlyph {
+  uint32_t code;
+  uint8_t rows[8];
+};
+
+// Pixels, three bytes (red, green, blue) each, row after row.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Geometry of a picture, in pixels.
+constexpr int kCellPixels = 32;                 // a cell, 8 columns 4 pixels each
+constexpr int kCellPitch = kCellPixels + 1;     // a cell and the grid line before it
+constexpr int kPictureTop = 18;                 // the band of column labels
+constexpr uint32_t kMostPictureRows = 1024;     // rows of 16 cells in one picture
+
+// The left band of row labels when the highest row starts at `last_row_code`.
+int picture_left(uint32_t last_row_code);
+
+// Draws `glyphs`, ascending by code and each code once, with the columns of the bits in
+// `marked` in red; false, drawing nothing, when they need more than
+// kMostPictureRows rows.
+bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked, Picture& picture);
+
+// The picture as the bytes of a PNG file; empty when the encoder fails.
+std::string encode_png(const Picture& picture);
+
+// Writes `data` to a new file at the UTF-8 `path`, replacing what was
+// there; false with errno set when a write or the close fails.
+bool write_whole_file(const char* path, const std::string& data);

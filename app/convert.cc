@@ -17,7 +17,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE\n";
+const char kUsage[] =
+    "usage: zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE\n";
 
 // What the command line asks for.
 struct Options {
@@ -48,8 +49,8 @@ bool parse_options(int argc, char** argv, Options& o, int& status) {
       std::string error;
       o.map_text = argv[++i];
       if (!parse_code_map(o.map_text, o.map, error)) return status = usage_error(error), false;
-    } else if (arg == "--drop" && has_value && (std::strcmp(argv[i + 1], "left") == 0 ||
-                                                std::strcmp(argv[i + 1], "right") == 0)) {
+    } else if (arg == "--drop" && has_value &&
+               (std::strcmp(argv[i + 1], "left") == 0 || std::strcmp(argv[i + 1], "right") == 0)) {
       o.drop = std::strcmp(argv[++i], "left") == 0 ? DropSide::left : DropSide::right;
     } else if (arg == "--png" && has_value) {
       o.png = argv[++i];
@@ -133,8 +134,9 @@ int write_picture(const Options& o, const PatchPlan& plan) {
   }
   std::string png = encode_png(picture);
   if (png.empty() || !write_whole_file(o.png, png)) {
-    report_font_error(o.png, 0, std::string("cannot write it: ") +
-                                    (png.empty() ? "the encoder failed" : std::strerror(errno)));
+    report_font_error(o.png, 0,
+                      std::string("cannot write it: ") +
+                          (png.empty() ? "the encoder failed" : std::strerror(errno)));
     return 1;
   }
   return 0;
@@ -156,8 +158,9 @@ int run_convert(int argc, char** argv) {
   PatchPlan plan = plan_patch(font, o.map, o.drop);
   for (const std::string& w : plan.warnings) report_warning(o.path, 0, w);
   if (plan.lost_pixels) {
-    report_warning(o.path, 0, std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
-                                  column_name(plan) + " column, which the image has no room for");
+    report_warning(o.path, 0,
+                   std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
+                       column_name(plan) + " column, which the image has no room for");
   }
   if (o.png) return write_picture(o, plan);
   std::string text = patch_text(o, font, plan);

@@ -64,8 +64,10 @@ bool read_numbers(std::string_view line, int64_t* out, int count) {
 }
 
 int hex_digit(char c) {
-  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-         : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  return c >= '0' && c <= '9'   ? c - '0'
+         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : -1;
 }
 
 // The name of the glyph for messages: "'A' (ENCODING 65)".
@@ -78,9 +80,9 @@ bool read_cell(Font& font, BdfState& s, std::string_view values, uint64_t line) 
   int64_t v[4];
   if (!read_numbers(values, v, 4)) return fail_font(font, line, "bad FONTBOUNDINGBOX"), false;
   if (v[1] != 8 || v[0] < 1 || v[0] > 8)
-    return fail_font(font, line, "the font's cell is " + std::to_string(v[0]) + "x" +
-                                     std::to_string(v[1]) +
-                                     ": only fonts 8 rows high and at most 8 columns wide convert"),
+    return fail_font(font, line,
+                     "the font's cell is " + std::to_string(v[0]) + "x" + std::to_string(v[1]) +
+                         ": only fonts 8 rows high and at most 8 columns wide convert"),
            false;
   font.width = static_cast<int>(v[0]);
   s.cell_x = v[2];
@@ -108,16 +110,16 @@ bool read_box(Font& font, BdfState& s, std::string_view values, uint64_t line) {
 bool end_glyph(Font& font, BdfState& s, uint64_t line) {
   BdfGlyph& g = s.glyph;
   if (g.rows_read < g.height)
-    return fail_font(font, line, "glyph " + glyph_name(g) + " has " + std::to_string(g.rows_read) +
-                                     " BITMAP rows; its BBX gives " + std::to_string(g.height)),
+    return fail_font(font, line,
+                     "glyph " + glyph_name(g) + " has " + std::to_string(g.rows_read) +
+                         " BITMAP rows; its BBX gives " + std::to_string(g.height)),
            false;
   uint32_t index = font.count++;
   s.part = BdfState::header;
   if (!g.fits) {
-    font.warnings.push_back({g.box_line, "glyph " + glyph_name(g) + " is " +
-                                             std::to_string(g.width) + "x" +
-                                             std::to_string(g.height) +
-                                             " and does not fit the font's cell; skipped"});
+    font.warnings.push_back(
+        {g.box_line, "glyph " + glyph_name(g) + " is " + std::to_string(g.width) + "x" +
+                         std::to_string(g.height) + " and does not fit the font's cell; skipped"});
   } else if (g.code >= 0 && g.code <= UINT32_MAX) {
     FontGlyph glyph{static_cast<uint32_t>(g.code), index, {}};
     for (int r = 0; r < 8; ++r) glyph.rows[r] = g.rows[r];
@@ -134,8 +136,9 @@ bool read_bitmap_row(Font& font, BdfState& s, std::string_view row, uint64_t lin
   bool hex = row.size() >= digits && row.size() % 2 == 0;
   for (char c : row) hex = hex && hex_digit(c) >= 0;
   if (!hex)
-    return fail_font(font, line, "bad BITMAP row of glyph " + glyph_name(g) + ": expected " +
-                                     std::to_string(digits) + " hexadecimal digits"),
+    return fail_font(font, line,
+                     "bad BITMAP row of glyph " + glyph_name(g) + ": expected " +
+                         std::to_string(digits) + " hexadecimal digits"),
            false;
   if (g.fits && g.width > 0) {
     int byte = hex_digit(row[0]) << 4 | hex_digit(row[1]);
@@ -155,8 +158,9 @@ bool read_glyph_line(Font& font, BdfState& s, std::string_view keyword, std::str
     return fail_font(font, line, "glyph " + glyph_name(g) + " has no ENDCHAR"), false;
   if (s.part == BdfState::bitmap) {
     if (g.rows_read == g.height)
-      return fail_font(font, line, "glyph " + glyph_name(g) + " has more BITMAP rows than the " +
-                                       std::to_string(g.height) + " of its BBX"),
+      return fail_font(font, line,
+                       "glyph " + glyph_name(g) + " has more BITMAP rows than the " +
+                           std::to_string(g.height) + " of its BBX"),
              false;
     return read_bitmap_row(font, s, keyword, line);
   }
@@ -169,7 +173,8 @@ bool read_glyph_line(Font& font, BdfState& s, std::string_view keyword, std::str
     return read_box(font, s, values, line);
   } else if (keyword == "BITMAP") {
     if (!g.has_box || g.code == -2)
-      return fail_font(font, line, "glyph " + glyph_name(g) + " has no ENCODING or BBX before BITMAP"),
+      return fail_font(font, line,
+                       "glyph " + glyph_name(g) + " has no ENCODING or BBX before BITMAP"),
              false;
     s.part = BdfState::bitmap;
   }
@@ -194,7 +199,8 @@ bool read_line(Font& font, BdfState& s, std::string_view values, uint64_t line) 
   } else if (keyword == "STARTPROPERTIES") {
     s.part = BdfState::properties;
   } else if (keyword == "STARTCHAR") {
-    if (!s.have_cell) return fail_font(font, line, "no FONTBOUNDINGBOX before the first glyph"), false;
+    if (!s.have_cell)
+      return fail_font(font, line, "no FONTBOUNDINGBOX before the first glyph"), false;
     s.glyph = BdfGlyph{};
     s.glyph.name = std::string(next_word(values));
     s.part = BdfState::in_glyph;
@@ -220,7 +226,8 @@ Font parse_bdf(std::string_view text) {
   if (state.part == BdfState::in_glyph || state.part == BdfState::bitmap)
     return fail_font(font, line, "glyph " + glyph_name(state.glyph) + " has no ENDCHAR");
   if (state.part != BdfState::ended)
-    return fail_font(font, line, font.format.empty() ? "not a BDF font: no STARTFONT"
-                                                     : "the font has no ENDFONT: it is cut short");
+    return fail_font(font, line,
+                     font.format.empty() ? "not a BDF font: no STARTFONT"
+                                         : "the font has no ENDFONT: it is cut short");
   return font;
 }

@@ -20,12 +20,16 @@ constexpr size_t kMaxUnpacked = size_t{64} << 20;
 // hex font line does.
 bool looks_like_hex_font(std::string_view text) {
   size_t start = 0;
-  while (start < text.size() && (text[start] == '\n' || text[start] == '\r' || text[start] == '#')) {
-    if (text[start] == '#') start = std::min(text.find('\n', start), text.size());
-    else ++start;
+  while (start < text.size() &&
+         (text[start] == '\n' || text[start] == '\r' || text[start] == '#')) {
+    if (text[start] == '#')
+      start = std::min(text.find('\n', start), text.size());
+    else
+      ++start;
   }
   size_t digits = 0;
-  while (start + digits < text.size() && std::isxdigit(static_cast<unsigned char>(text[start + digits])))
+  while (start + digits < text.size() &&
+         std::isxdigit(static_cast<unsigned char>(text[start + digits])))
     ++digits;
   return digits > 0 && start + digits < text.size() && text[start + digits] == ':';
 }
@@ -70,9 +74,12 @@ bool gunzip(std::string_view data, std::string& out, std::string& error) {
   std::string reason = z.msg ? z.msg : "";
   inflateEnd(&z);
   if (status == Z_STREAM_END) return true;
-  if (out.size() >= kMaxUnpacked) error = "the gzip data unpacks to more than 64 MiB";
-  else if (status == Z_BUF_ERROR) error = "the gzip data is cut short";
-  else error = "the gzip data is damaged" + (reason.empty() ? "" : ": " + reason);
+  if (out.size() >= kMaxUnpacked)
+    error = "the gzip data unpacks to more than 64 MiB";
+  else if (status == Z_BUF_ERROR)
+    error = "the gzip data is cut short";
+  else
+    error = "the gzip data is damaged" + (reason.empty() ? "" : ": " + reason);
   return false;
 }
 
@@ -86,8 +93,8 @@ Font parse_font(std::string_view data, bool unicode) {
     }
     data = unpacked;
   }
-  if (data.size() >= 2 && ((data[0] == '\x36' && data[1] == '\x04') ||
-                           (data[0] == '\x72' && data[1] == '\xb5'))) {
+  if (data.size() >= 2 &&
+      ((data[0] == '\x36' && data[1] == '\x04') || (data[0] == '\x72' && data[1] == '\xb5'))) {
     return parse_psf(data, unicode);
   }
   size_t start = data.find_first_not_of(" \t\r\n");

@@ -10,7 +10,8 @@ namespace {
 // Reads a hexadecimal code with or without 0x from the front of `text`,
 // moving past it; false when there are no digits or more than 32 bits.
 bool take_code(std::string_view& text, uint32_t& code) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   uint64_t value = 0;
   size_t digits = 0;
   for (; digits < text.size(); ++digits) {
@@ -109,17 +110,21 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
     glyph.code = static_cast<uint32_t>(landing.target);
     plan.glyphs.push_back(glyph);
     if (glyph.index < used.size()) used[glyph.index] = true;
-    bool lost = std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
+    bool lost =
+        std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
     plan.lost_pixels += lost ? 1 : 0;
   }
   plan.left_out = font.count - static_cast<uint32_t>(std::count(used.begin(), used.end(), true));
   if (unwritable)
     plan.warnings.push_back(std::to_string(unwritable) +
                             " glyphs land on codes that a patch cannot write (0, or 0x10000000 and "
-                            "above), the first at " + hex(first_unwritable) + ": left out");
+                            "above), the first at " +
+                            hex(first_unwritable) + ": left out");
   if (repeats)
-    plan.warnings.push_back(std::to_string(repeats) + " glyphs land on a code that another glyph "
-                            "takes first, the first at " + hex(first_repeat) + ": left out");
+    plan.warnings.push_back(std::to_string(repeats) +
+                            " glyphs land on a code that another glyph "
+                            "takes first, the first at " +
+                            hex(first_repeat) + ": left out");
   return plan;
 }
 

@@ -10,8 +10,10 @@
 namespace {
 
 int hex_value(char c) {
-  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-         : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  return c >= '0' && c <= '9'   ? c - '0'
+         : c >= 'a' && c <= 'f' ? c - 'a' + 10
+         : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : -1;
 }
 
 // The size a glyph of `digits` digits has in the usual hex fonts.
@@ -35,14 +37,15 @@ bool read_glyph(Font& font, std::string_view text, uint64_t line) {
   if (!good || digits.empty())
     return fail_font(font, line, "not a line of a hex font: expected CODE:HEXDIGITS"), false;
   if (digits.size() != 16)
-    return fail_font(font, line, "glyph " + std::string(text.substr(0, colon)) + " has " +
-                                     std::to_string(digits.size()) + " hexadecimal digits" +
-                                     glyph_size(digits.size()) +
-                                     ": only 8x8 glyphs of 16 digits convert"),
+    return fail_font(font, line,
+                     "glyph " + std::string(text.substr(0, colon)) + " has " +
+                         std::to_string(digits.size()) + " hexadecimal digits" +
+                         glyph_size(digits.size()) + ": only 8x8 glyphs of 16 digits convert"),
            false;
   FontGlyph glyph{static_cast<uint32_t>(code), font.count++, {}};
   for (int r = 0; r < 8; ++r)
-    glyph.rows[r] = static_cast<uint8_t>(hex_value(digits[2 * r]) << 4 | hex_value(digits[2 * r + 1]));
+    glyph.rows[r] =
+        static_cast<uint8_t>(hex_value(digits[2 * r]) << 4 | hex_value(digits[2 * r + 1]));
   font.glyphs.push_back(glyph);
   return true;
 }

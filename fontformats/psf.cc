@@ -82,12 +82,13 @@ bool psf2_table(const unsigned char* p, const unsigned char* end, uint32_t count
 
 // Adds the glyphs of a well-formed file to `font`, coded by `codes` when it
 // is not empty.
-void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph,
-                uint32_t row_bytes, const std::vector<uint32_t>& codes) {
+void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph, uint32_t row_bytes,
+                const std::vector<uint32_t>& codes) {
   for (uint32_t i = 0; i < font.count; ++i) {
     FontGlyph glyph{codes.empty() ? i : codes[i], i, {}};
     if (glyph.code == kNoCode) continue;
-    for (uint32_t r = 0; r < 8; ++r) glyph.rows[r] = data[size_t{i} * bytes_per_glyph + r * row_bytes];
+    for (uint32_t r = 0; r < 8; ++r)
+      glyph.rows[r] = data[size_t{i} * bytes_per_glyph + r * row_bytes];
     font.glyphs.push_back(glyph);
   }
 }
@@ -96,17 +97,20 @@ void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph,
 Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t bytes_per_glyph,
                  uint32_t height, uint32_t width, bool unicode) {
   if (height != 8 || width == 0 || width > 8)
-    return fail_font(font, 0, "the glyphs are " + size_text(width, height) +
-                                  ": only glyphs 8 rows high and at most 8 columns wide convert");
+    return fail_font(font, 0,
+                     "the glyphs are " + size_text(width, height) +
+                         ": only glyphs 8 rows high and at most 8 columns wide convert");
   uint32_t row_bytes = (width + 7) / 8;
   if (bytes_per_glyph < height * row_bytes)
-    return fail_font(font, 0, "the header gives " + std::to_string(bytes_per_glyph) +
-                                  " bytes a glyph, too few for " + size_text(width, height));
+    return fail_font(font, 0,
+                     "the header gives " + std::to_string(bytes_per_glyph) +
+                         " bytes a glyph, too few for " + size_text(width, height));
   uint64_t end = start + uint64_t{font.count} * bytes_per_glyph;
   if (end > data.size())
-    return fail_font(font, 0, "the file is cut short: " + std::to_string(font.count) +
-                                  " glyphs end at byte " + std::to_string(end) + ", the file has " +
-                                  std::to_string(data.size()));
+    return fail_font(font, 0,
+                     "the file is cut short: " + std::to_string(font.count) +
+                         " glyphs end at byte " + std::to_string(end) + ", the file has " +
+                         std::to_string(data.size()));
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   std::vector<uint32_t> codes;
   if (unicode && !font.unicode_table) {
@@ -138,8 +142,10 @@ Font parse_psf(std::string_view data, bool unicode) {
   if (data.size() < 32) return fail_font(font, 0, "the file is cut short in its header");
   uint32_t version = le32(bytes + 4);
   uint32_t header = le32(bytes + 8);
-  if (version != 0) return fail_font(font, 0, "PSF 2 version " + std::to_string(version) + " is unknown");
-  if (header < 32) return fail_font(font, 0, "the header size " + std::to_string(header) + " is below 32");
+  if (version != 0)
+    return fail_font(font, 0, "PSF 2 version " + std::to_string(version) + " is unknown");
+  if (header < 32)
+    return fail_font(font, 0, "the header size " + std::to_string(header) + " is below 32");
   font.unicode_table = (le32(bytes + 12) & 1) != 0;
   font.count = le32(bytes + 16);
   return read_glyphs(font, data, header, le32(bytes + 20), le32(bytes + 24), le32(bytes + 28),

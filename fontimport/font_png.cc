@@ -18,12 +18,12 @@ struct Colour {
   uint8_t red, green, blue;
 };
 
-constexpr Colour kPaper{255, 255, 255};      // margins and clear pixels
-constexpr Colour kInk{0, 0, 0};              // set pixels
-constexpr Colour kLabel{48, 48, 48};         // the codes along the edges
-constexpr Colour kGrid{160, 160, 160};       // lines between cells
-constexpr Colour kNoGlyph{208, 208, 208};    // a slot without a glyph
-constexpr Colour kMarkedSet{208, 16, 16};    // a set pixel that the image cannot keep
+constexpr Colour kPaper{255, 255, 255};    // margins and clear pixels
+constexpr Colour kInk{0, 0, 0};            // set pixels
+constexpr Colour kLabel{48, 48, 48};       // the codes along the edges
+constexpr Colour kGrid{160, 160, 160};     // lines between cells
+constexpr Colour kNoGlyph{208, 208, 208};  // a slot without a glyph
+constexpr Colour kMarkedSet{208, 16, 16};  // a set pixel that the image cannot keep
 constexpr Colour kMarkedClear{255, 224, 224};
 
 // Hexadecimal digits of 3x5 pixels, row 0 in bits 14 to 12.
@@ -32,17 +32,34 @@ constexpr uint16_t kDigits[16] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF
 constexpr int kDigitScale = 2;
 constexpr int kDigitAdvance = 4 * kDigitScale;  // 3 columns and a gap
 
-void fill(Picture& p, int x, int y, int width, int height, Colour c) {
-  for (int row = y; row < y + height; ++row) {
-    uint8_t* pixel = &p.rgb[(static_cast<size_t>(row) * p.width + x) * 3];
-    for (int col = 0; col < width; ++col, pixel += 3) pixel[0] = c.red, pixel[1] = c.green, pixel[2] = c.blue;
+// A rectangle of the picture, in pixels.
+struct Box {
+  int x, y, width, height;
+};
+
+// A point of the picture, in pixels.
+struct Spot {
+  int x, y;
+};
+
+void fill(Picture& p, Box box, Colour c) {
+  for (int row = box.y; row < box.y + box.height; ++row) {
+    uint8_t* pixel = &p.rgb[(static_cast<size_t>(row) * p.width + box.x) * 3];
+    for (int col = 0; col < box.width; ++col, pixel += 3) {
+      pixel[0] = c.red;
+      pixel[1] = c.green;
+      pixel[2] = c.blue;
+    }
   }
 }
 
-void draw_digit(Picture& p, int x, int y, unsigned digit) {
+void draw_digit(Picture& p, Spot at, unsigned digit) {
   for (int bit = 0; bit < 15; ++bit) {
-    if (kDigits[digit] >> (14 - bit) & 1)
-      fill(p, x + bit % 3 * kDigitScale, y + bit / 3 * kDigitScale, kDigitScale, kDigitScale, kLabel);
+    if ((kDigits[digit] >> (14 - bit) & 1) != 0) {
+      fill(p,
+           {at.x + bit % 3 * kDigitScale, at.y + bit / 3 * kDigitScale, kDigitScale, kDigitScale},
+           kLabel);
+    }
   }
 }
 
@@ -56,7 +73,7 @@ int digit_count(uint32_t code) {
 // Draws `code` with its right edge at `right`.
 void draw_code(Picture& p, int right, int y, uint32_t code, int digits) {
   for (int i = 0; i < digits; ++i)
-    draw_digit(p, right - (digits - i) * kDigitAdvance, y, code >> (4 * (digits - 1 - i)) & 0xF);
+    draw_digit(p, {right - (digits - i) * kDigitAdvance, y}, code >> (4 * (digits - 1 - i)) & 0xF);
 }
 
 void draw_cell(Picture& p, int x, int y, const uint8_t* rows, uint8_t marked) {
@@ -64,9 +81,9 @@ void draw_cell(Picture& p, int x, int y, const uint8_t* rows, uint8_t marked) {
   for (int r = 0; r < 8; ++r) {
     for (int c = 0; c < 8; ++c) {
       auto bit = static_cast<uint8_t>(0x80 >> c);
-      bool set = rows[r] & bit;
+      bool set = (rows[r] & bit) != 0;
       Colour colour = marked & bit ? (set ? kMarkedSet : kMarkedClear) : set ? kInk : kPaper;
-      fill(p, x + c * dot, y + r * dot, dot, dot, colour);
+      fill(p, {x + c * dot, y + r * dot, dot, dot}, colour);
     }
   }
 }
@@ -86,19 +103,23 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
   picture.height = kPictureTop + static_cast<int>(rows.size()) * kCellPitch + 1 + 4;
   picture.rgb.assign(static_cast<size_t>(picture.width) * picture.height * 3, kPaper.red);
   int digit_inset = (kCellPixels - 3 * kDigitScale) / 2;
-  for (unsigned c = 0; c < 16; ++c) draw_digit(picture, left + 1 + c * kCellPitch + digit_inset, 4, c);
-  fill(picture, left, kPictureTop, 16 * kCellPitch + 1, static_cast<int>(rows.size()) * kCellPitch + 1,
+  for (int c = 0; c < 16; ++c) {
+    draw_digit(picture, {left + 1 + c * kCellPitch + digit_inset, 4}, static_cast<unsigned>(c));
+  }
+  fill(picture,
+       {left, kPictureTop, 16 * kCellPitch + 1, static_cast<int>(rows.size()) * kCellPitch + 1},
        kGrid);
   size_t next = 0;
   for (size_t r = 0; r < rows.size(); ++r) {
     int y = kPictureTop + 1 + static_cast<int>(r) * kCellPitch;
-    draw_code(picture, left - 4, y + (kCellPixels - 5 * kDigitScale) / 2, rows[r], digit_count(rows[r]));
+    draw_code(picture, left - 4, y + (kCellPixels - 5 * kDigitScale) / 2, rows[r],
+              digit_count(rows[r]));
     for (uint32_t c = 0; c < 16; ++c) {
       int x = left + 1 + static_cast<int>(c) * kCellPitch;
       if (next < glyphs.size() && glyphs[next].code == rows[r] + c) {
         draw_cell(picture, x, y, glyphs[next++].rows, marked);
       } else {
-        fill(picture, x, y, kCellPixels, kCellPixels, kNoGlyph);
+        fill(picture, {x, y, kCellPixels, kCellPixels}, kNoGlyph);
       }
     }
   }
@@ -107,8 +128,10 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
 
 std::string encode_png(const Picture& picture) {
   std::string png;
+  // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the encoder's callback
   auto append = [](void* context, void* data, int size) {
-    static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<size_t>(size));
+    static_cast<std::string*>(context)->append(static_cast<const char*>(data),
+                                               static_cast<size_t>(size));
   };
   if (!stbi_write_png_to_func(append, &png, picture.width, picture.height, 3, picture.rgb.data(),
                               picture.width * 3))

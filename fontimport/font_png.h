@@ -27,10 +27,10 @@ struct Picture {
 };
 
 // Geometry of a picture, in pixels.
-constexpr int kCellPixels = 32;                 // a cell, 8 columns 4 pixels each
-constexpr int kCellPitch = kCellPixels + 1;     // a cell and the grid line before it
-constexpr int kPictureTop = 18;                 // the band of column labels
-constexpr uint32_t kMostPictureRows = 1024;     // rows of 16 cells in one picture
+constexpr int kCellPixels = 32;              // a cell, 8 columns 4 pixels each
+constexpr int kCellPitch = kCellPixels + 1;  // a cell and the grid line before it
+constexpr int kPictureTop = 18;              // the band of column labels
+constexpr uint32_t kMostPictureRows = 1024;  // rows of 16 cells in one picture
 
 // The left band of row labels when the highest row starts at `last_row_code`.
 int picture_left(uint32_t last_row_code);

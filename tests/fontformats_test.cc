@@ -8,7 +8,8 @@
 namespace {
 
 const char kBdf[] =
-    "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 -1\nSTARTCHAR A\nENCODING 65\nBBX 3 2 1 0\nBITMAP\nE0\nA0\n"
+    "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 -1\nSTARTCHAR A\nENCODING 65\nBBX 3 2 1 "
+    "0\nBITMAP\nE0\nA0\n"
     "ENDCHAR\nENDFONT\n";
 
 TEST(FontFormats, DamagedFontsFailWithTheirLine) {
@@ -21,7 +22,8 @@ TEST(FontFormats, DamagedFontsFailWithTheirLine) {
       {std::string("\x36\x04\x00\x10", 4) + std::string(4096, '\0'), 0, "the glyphs are 8x16"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n", 2, "the font's cell is 8x16"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nBBX 8 1 0 0\nBITMAP\n"
-       "zz\nENDCHAR\nENDFONT\n", 7, "bad BITMAP row"},
+       "zz\nENDCHAR\nENDFONT\n",
+       7, "bad BITMAP row"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nSTARTCHAR B\n", 5,
        "glyph 'A' (ENCODING 65) has no ENDCHAR"},
       {"0041:0011223344556677\n0042:00112233445566778899AABBCCDDEEFF\n", 2, "glyph 0042 has 32"},

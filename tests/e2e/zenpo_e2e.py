@@ -18,6 +18,7 @@ import unittest
 
 ZENPO = None  # set from --zenpo
 DUMP = None  # zenpo-dump, beside zenpo
+CONVERT = None  # zenpo-convert, beside zenpo
 RUNNER = []  # set from --runner: what runs zenpo, e.g. wine for zenpo.exe
 WINDOWS = False  # zenpo is a Windows program
 
@@ -499,6 +500,45 @@ class RealFontTest(ZenpoTest):
                 self.assertEqual(image[code * 8 + row], glyphs[code][row] & 0x7F, (code, row))
 
 
+class ConvertTest(ZenpoTest):
+    def convert(self, *args):
+        return self.run_zenpo(*args, program=CONVERT)
+
+    def test_console_font_patches_every_glyph(self):
+        glyphs = vga8_font()
+        if glyphs is None:
+            self.skipTest("console-setup-linux is not installed: no 8x8 console font to convert")
+        for name, data in [("v.psf", psf1(glyphs)), ("v.psf.gz", gzip.compress(psf1(glyphs)))]:
+            with self.subTest(name=name):
+                self.put(name, data)
+                proc = self.convert(name)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                image = self.import_text(proc.stdout, image=bytes(2048))  # not a single warning
+                # The rightmost column is dropped by default.
+                self.assertEqual(image, bytes(8) + bytes(b >> 1 for g in glyphs[1:256] for b in g))
+
+    def test_damaged_fonts(self):
+        cases = [("short.psf", b"\x36\x04\x00\x08" + bytes(1000),
+                  b"short.psf: error: the file is cut short: 256 glyphs end at byte 2052, "
+                  b"the file has 1004\n"),
+                 ("bad.psf", b"hello", b"bad.psf: error: not a font that converts: neither PSF 1 "
+                  b"or 2, BDF nor a hex font\n"),
+                 ("tall.psf", b"\x36\x04\x00\x10" + bytes(4096), b"tall.psf: error: the glyphs "
+                  b"are 8x16: only glyphs 8 rows high and at most 8 columns wide convert\n"),
+                 ("e.bdf", b"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nCHARS 1\nSTARTCHAR A\n"
+                  b"ENCODING 65\nBBX 8 8 0 0\nBITMAP\n" + b"00\n" * 8 + b"ENDFONT\n",
+                  b"e.bdf:16: error: glyph 'A' (ENCODING 65) has no ENDCHAR\n")]
+        for name, data, error in cases:
+            with self.subTest(name=name):
+                self.put(name, data)
+                self.check(self.convert(name), b"", error, 1)
+
+
+def psf1(glyphs):
+    """An 8x8 PSF 1 font of the given 256 glyphs."""
+    return b"\x36\x04\x00\x08" + b"".join(glyphs[:256])
+
+
 class DumpTest(ZenpoTest):
     def dump(self, *args):
         return self.run_zenpo(*args, program=DUMP)
@@ -578,7 +618,7 @@ class DumpTest(ZenpoTest):
 
 
 def main():
-    global ZENPO, DUMP, RUNNER, WINDOWS
+    global ZENPO, DUMP, CONVERT, RUNNER, WINDOWS
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--zenpo", default=os.environ.get("ZENPO"))
     parser.add_argument("--runner", default="")
@@ -588,6 +628,7 @@ def main():
     ZENPO = os.path.abspath(args.zenpo)
     RUNNER = shlex.split(args.runner)
     DUMP = os.path.join(os.path.dirname(ZENPO), "zenpo-dump" + os.path.splitext(ZENPO)[1])
+    CONVERT = os.path.join(os.path.dirname(ZENPO), "zenpo-convert" + os.path.splitext(ZENPO)[1])
     WINDOWS = ZENPO.lower().endswith(".exe")
     # A wineserver kept running spares every run of zenpo.exe a second of start-up.
     # Under ctest cmake/wine32.sh has started one for this prefix already.

@@ -517,6 +517,14 @@ class ConvertTest(ZenpoTest):
                 image = self.import_text(proc.stdout, image=bytes(2048))  # not a single warning
                 # The rightmost column is dropped by default.
                 self.assertEqual(image, bytes(8) + bytes(b >> 1 for g in glyphs[1:256] for b in g))
+        # A map moves the capitals onto the small letters and keeps the digits.
+        proc = self.convert("-m", "41-5A>61,0x30-39", "v.psf")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        image = self.import_text(proc.stdout, image=bytes(2048))
+        moved = {0x61 + i: glyphs[0x41 + i] for i in range(26)}
+        moved.update({c: glyphs[c] for c in range(0x30, 0x3A)})
+        self.assertEqual(image, b"".join(bytes(b >> 1 for b in moved.get(c, bytes(8)))
+                                         for c in range(256)))
 
     def test_damaged_fonts(self):
         cases = [("short.psf", b"\x36\x04\x00\x08" + bytes(1000),

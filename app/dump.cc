@@ -1,6 +1,6 @@
-// zenpo-dump [ROMFILE [FIRST [LAST]]]: writes the glyphs of a ROM image as
-// the font-patch text that zenpo reads, so that a font can be seen, edited
-// and patched back.
+// zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]: writes the glyphs of a
+// ROM image as the font-patch text that zenpo reads, so that a font can be
+// seen, edited and patched back, or as a picture.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "font_dump.h"
 #include "font_io.h"
 #include "font_patch.h"
+#include "font_png.h"
 #include "windows_text.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr uint32_t kBatch = 8192;
 // Prints the usage line on standard error; returns the status 1.
 int usage_error() {
   (void)std::fflush(stdout);
-  (void)std::fputs("usage: zenpo-dump [ROMFILE [FIRST [LAST]]]\n", stderr);
+  (void)std::fputs("usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n", stderr);
   return 1;
 }
 
@@ -130,12 +131,46 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last) {
   return 0;
 }
 
+// Draws glyphs `first` to `last` of `rom` as a PNG file at `png`, each row
+// with its bit 7 as a red first column; the status of the run.
+int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, const char* png) {
+  int64_t size = rom_size(rom);
+  auto end = static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
+  std::vector<PictureGlyph> glyphs(end > first ? end - first : 0);
+  std::vector<uint8_t> bytes(glyphs.size() * 8);
+  if (size < 0 || !read_rom_bytes(rom, int64_t{first} * 8, bytes)) {
+    report_error("Failed to read ROM image");
+    return 1;
+  }
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    glyphs[i].code = first + static_cast<uint32_t>(i);
+    std::memcpy(glyphs[i].rows, &bytes[i * 8], 8);
+  }
+  Picture picture;
+  if (!draw_glyph_picture(glyphs, 0x80, picture)) {
+    (void)std::fprintf(stderr, "zenpo-dump: %u rows of 16 glyphs at most fit one picture\n",
+                       kMostPictureRows);
+    return 1;
+  }
+  if (!write_whole_file(png, encode_png(picture))) {
+    report_error("Failed to write picture");
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 // The whole run, with the arguments in UTF-8 on every system.
 int run_dump(int argc, char** argv) {
   uint32_t first = 1;
   uint32_t last = 0xFF;
+  const char* png = nullptr;
+  if (argc > 2 && std::strcmp(argv[1], "--png") == 0) {
+    png = argv[2];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc > 4 || (argc > 1 && argv[1][0] == '-')) return usage_error();
   if (argc > 2 && !parse_code(argv[2], first)) return usage_error();
   if (argc == 3) last = std::max(last, first);
@@ -143,7 +178,7 @@ int run_dump(int argc, char** argv) {
   const char* name = nullptr;
   FILE* rom = open_source_rom(argc > 1 ? argv[1] : nullptr, name);
   if (!rom) return 1;
-  int status = dump_glyphs(rom, name, first, last);
+  int status = png ? draw_glyphs(rom, first, last, png) : dump_glyphs(rom, name, first, last);
   (void)std::fclose(rom);  // read only: a failed close loses nothing
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");

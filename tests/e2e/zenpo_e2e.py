@@ -11,10 +11,12 @@ import resource
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 ZENPO = None  # set from --zenpo
 DUMP = None  # zenpo-dump, beside zenpo
@@ -548,6 +550,27 @@ def psf1(glyphs):
     return b"\x36\x04\x00\x08" + b"".join(glyphs[:256])
 
 
+def read_png(data):
+    """(width, height, rows of RGB bytes) of an 8-bit RGB PNG."""
+    width, height = struct.unpack(">II", data[16:24])
+    at, idat = 8, b""
+    while at < len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        idat += data[at + 8:at + 8 + size] if kind == b"IDAT" else b""
+        at += 12 + size
+    raw, stride, rows, prev = zlib.decompress(idat), width * 3, [], bytes(width * 3)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b, c = line[i - 3] if i >= 3 else 0, prev[i], prev[i - 3] if i >= 3 else 0
+            pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+            line[i] = (line[i] + [0, a, b, (a + b) // 2,
+                                  a if pa <= pb and pa <= pc else b if pb <= pc else c][kind]) & 0xFF
+        rows.append(bytes(line))
+        prev = line
+    return width, height, rows
+
+
 class DumpTest(ZenpoTest):
     def dump(self, *args):
         return self.run_zenpo(*args, program=DUMP)
@@ -612,8 +635,23 @@ class DumpTest(ZenpoTest):
         expected[0x42 * 8 + 7] &= 0x7F
         self.assertEqual(self.get(CG), bytes(expected))
 
+    def test_picture(self):
+        image = with_glyph(IMAGE[:1024], 0x41, BYTES_A[:3] + b"\xa2" + BYTES_A[4:])
+        self.put(CG, image)
+        self.check(self.dump("--png", "font.png", CG, "40", "4F"), b"")
+        width, height, rows = read_png(self.get("font.png"))
+        self.assertEqual((width, height), (557, 56))  # one row of 16 cells under the labels
+
+        def pixel(code, row, column):  # cells of 4x4 pixels, bit 7 in column 0
+            x, y = 24 + 1 + (code & 15) * 33 + column * 4, 18 + 1 + row * 4
+            return rows[y][x * 3:x * 3 + 3]
+        self.assertEqual([pixel(0x41, 3, c) for c in range(3)],
+                         [b"\xd0\x10\x10", b"\xff\xff\xff", b"\x00\x00\x00"])  # 0xA2
+        self.assertEqual(pixel(0x41, 0, 4), b"\x00\x00\x00")
+        self.assertEqual(pixel(0x41, 0, 0), b"\xff\xe0\xe0")
+
     def test_errors(self):
-        usage = b"usage: zenpo-dump [ROMFILE [FIRST [LAST]]]\n"
+        usage = b"usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n"
         self.put(CG, IMAGE)
         for args in ([CG, "0"], [CG, "0x"], [CG, "zz"], [CG, "10000000"], [CG, "41", "40"],
                      [CG, "1", "2", "3"], ["-h"]):

@@ -77,6 +77,8 @@ std::string glyph_name(const BdfGlyph& g) {
 
 // Reads FONTBOUNDINGBOX; false after failing the font.
 bool read_cell(Font& font, BdfState& s, std::string_view values, uint64_t line) {
+  // The glyphs so far were placed in the first cell: a second one would not hold them.
+  if (s.have_cell) return fail_font(font, line, "FONTBOUNDINGBOX is given twice"), false;
   int64_t v[4];
   if (!read_numbers(values, v, 4)) return fail_font(font, line, "bad FONTBOUNDINGBOX"), false;
   if (v[1] != 8 || v[0] < 1 || v[0] > 8)

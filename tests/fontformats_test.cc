@@ -28,6 +28,9 @@ TEST(FontFormats, DamagedFontsFailWithTheirLine) {
        "glyph 'A' (ENCODING 65) has no ENDCHAR"},
       {"0041:0011223344556677\n0042:00112233445566778899AABBCCDDEEFF\n", 2, "glyph 0042 has 32"},
       {"PK\x03\x04", 0, "not a font that converts"},
+      // Glyphs placed in one cell cannot move to another (found by fuzzing).
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n", 3,
+       "FONTBOUNDINGBOX is given twice"},
   };
   for (const Case& c : cases) {
     Font font = parse_font(c.data, false);

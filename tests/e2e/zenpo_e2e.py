@@ -511,7 +511,12 @@ class ConvertTest(ZenpoTest):
         glyphs = vga8_font()
         if glyphs is None:
             self.skipTest("console-setup-linux is not installed: no 8x8 console font to convert")
-        for name, data in [("v.psf", psf1(glyphs)), ("v.psf.gz", gzip.compress(psf1(glyphs)))]:
+        hex_font = "".join("%04X:%s\n" % (c, g.hex().upper()) for c, g in enumerate(glyphs[:256]))
+        bdf = "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nCHARS 256\n" + "".join(
+            "STARTCHAR c%d\nENCODING %d\nBBX 8 8 0 0\nBITMAP\n%sENDCHAR\n"
+            % (c, c, "".join("%02X\n" % b for b in g)) for c, g in enumerate(glyphs[:256]))
+        for name, data in [("v.psf", psf1(glyphs)), ("v.psf.gz", gzip.compress(psf1(glyphs))),
+                           ("v.hex", hex_font.encode()), ("v.bdf", (bdf + "ENDFONT\n").encode())]:
             with self.subTest(name=name):
                 self.put(name, data)
                 proc = self.convert(name)

@@ -100,6 +100,7 @@ Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t byt
     return fail_font(font, 0,
                      "the glyphs are " + size_text(width, height) +
                          ": only glyphs 8 rows high and at most 8 columns wide convert");
+  font.width = static_cast<int>(width);
   uint32_t row_bytes = (width + 7) / 8;
   if (bytes_per_glyph < height * row_bytes)
     return fail_font(font, 0,

@@ -316,7 +316,6 @@ void merge_patch_glyphs(PatchParser& p) {
   std::vector<PatchGlyph>& g = p.glyphs;
   auto by_code = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code < b.code; };
   if (!std::is_sorted(g.begin(), g.end(), by_code)) sort_by_code(g);
-  bool repeats = false;
   size_t first = 0;
   for (size_t i = 1; i < g.size(); ++i) {
     if (g[i].code != g[first].code) {
@@ -329,13 +328,12 @@ void merge_patch_glyphs(PatchParser& p) {
     for (int r = 0; r < 8; ++r) {
       if (g[i].rows[r] & kRowGiven) g[first].rows[r] = g[i].rows[r];
     }
-    repeats = true;
   }
   if (!g.empty()) g.resize(first + 1);
-  if (repeats) {
-    auto by_line = [](const PatchWarning& a, const PatchWarning& b) { return a.line < b.line; };
+  // The warnings of repeats come last: put them among the others by line.
+  auto by_line = [](const PatchWarning& a, const PatchWarning& b) { return a.line < b.line; };
+  if (!std::is_sorted(p.warnings.begin(), p.warnings.end(), by_line))
     std::stable_sort(p.warnings.begin(), p.warnings.end(), by_line);
-  }
 }
 
 void advise_huge_pages(void* data, size_t size) {

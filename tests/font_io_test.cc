@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,35 +13,6 @@ std::string contents(FILE* file) {
   std::rewind(file);
   for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
   return bytes;
-}
-
-TEST(WriteGlyphRows, GivesTheImageOfWritingEachRowByItself) {
-  std::mt19937 random(11);
-  for (int round = 0; round < 20; ++round) {
-    // Random codes, many repeated, some past the end of a 256-byte image.
-    std::string text;
-    for (int g = 0; g < 40; ++g) {
-      text += "@" + std::to_string(1 + random() % 60) + "\n";
-      for (unsigned r = random() % 9; r > 0; --r) text += std::to_string(random() % 2) + "1\n";
-    }
-    PatchParser parser = parse_font_patch(text);
-    std::string expected(256, '\xAA');
-    for (const PatchGlyph& g : parser.glyphs) {
-      for (int r = 0; r < 8; ++r) {
-        if (!(g.rows[r] & kRowGiven)) continue;
-        size_t offset = size_t{g.code} * 8 + r;
-        if (offset >= expected.size()) expected.resize(offset + 1, '\0');
-        expected[offset] = static_cast<char>(g.rows[r] & kRowBits);
-      }
-    }
-    merge_patch_glyphs(parser);
-    FILE* rom = std::tmpfile();
-    ASSERT_NE(rom, nullptr);
-    ASSERT_EQ(std::fwrite(std::string(256, '\xAA').data(), 1, 256, rom), 256u);
-    EXPECT_TRUE(write_glyph_rows(rom, parser.glyphs));
-    EXPECT_EQ(contents(rom), expected) << text;
-    (void)std::fclose(rom);
-  }
 }
 
 TEST(WriteGlyphRows, SplitsRunsLongerThanItsBuffer) {

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 namespace {
@@ -59,14 +58,8 @@ TEST(FontPatchRows, CommentsAndStrayLinesTakeNoRow) {
                       "#0000000\n0000001\n0000010\n"
                       "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n"),
             "2: 00 01 02 03 04 05 06 07");
-}
-
-TEST(FontPatchLineEnds, CrLfAndLfGiveTheSameRows) {
-  std::string lf = std::string(kLetterA) + "@42\n000\n\n0\n";
-  std::string crlf;
-  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  EXPECT_EQ(glyphs_of(crlf), glyphs_of(lf));
-  EXPECT_EQ(warnings_of(crlf), warnings_of(lf));
+  // A CR that no LF follows is a column past the seventh, not a line end.
+  EXPECT_EQ(glyphs_of("@1\n0000010\rx0000001\n0000011\r 0000100\n"), "1: 02 03 -- -- -- -- -- --");
 }
 
 TEST(FontPatchLineEnds, CtrlZEndsTheText) {
@@ -75,34 +68,6 @@ TEST(FontPatchLineEnds, CtrlZEndsTheText) {
             "1: 00 1F -- -- -- -- -- --");
   EXPECT_EQ(warnings_of("@1\n\x1A\n0000000\n"),
             "1: glyph 0x1 ends after 0 of its 8 rows; the others keep their old bytes\n");
-}
-
-TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
-  // Chunks of one byte never hold a whole line, so they also check the
-  // whole-line paths against the byte-by-byte one.
-  std::string text = std::string(kLetterA) + "@43\r\n0001000\r\n1111111xyz\n00000000\r\n\r\n#c\n" +
-                     "0 0 0 0\r\n;0000000\n@0000000000044\n0011001\n@ -0x3\n0\n@+0x10\n" +
-                     "0101\r\n0\x1A@5\n";
-  PatchParser whole = parse_font_patch(text);
-  EXPECT_EQ(glyphs_of(text),
-            "10: 2F 3F -- -- -- -- -- -- | 41: 08 14 22 22 3E 22 22 00 | "
-            "43: 08 7F 00 7F 2A -- -- -- | 44: 19 -- -- -- -- -- -- --");
-  for (size_t cut = 0; cut <= text.size(); ++cut) {
-    PatchParser p;
-    for (size_t at = 0; at < text.size(); at += cut ? cut : 1) {
-      parse_patch_chunk(p, text.data() + at, std::min(cut ? cut : 1, text.size() - at));
-    }
-    finish_patch_parse(p);
-    ASSERT_EQ(p.glyphs.size(), whole.glyphs.size()) << "chunks of " << cut;
-    for (size_t i = 0; i < p.glyphs.size(); ++i) {
-      EXPECT_EQ(0, std::memcmp(&p.glyphs[i], &whole.glyphs[i], sizeof(PatchGlyph)));
-    }
-    ASSERT_EQ(p.warnings.size(), whole.warnings.size());
-    for (size_t i = 0; i < p.warnings.size(); ++i) {
-      EXPECT_EQ(p.warnings[i].line, whole.warnings[i].line);
-      EXPECT_EQ(p.warnings[i].text, whole.warnings[i].text);
-    }
-  }
 }
 
 TEST(FontPatchLongLines, ALineIsOneLineWhateverItsLength) {
@@ -169,38 +134,18 @@ TEST(FontPatchCodes, CodesThatCannotBeWrittenAreSkipped) {
 }
 
 TEST(FontPatchCodes, ARepeatedCodeTakesTheLaterRows) {
-  std::string text = glyph("@43", "0000001") + kLetterA + "@43\n1111111\n0000000\n";
+  std::string text = glyph("@43", "0000001") + kLetterA + "@43\n1111111\n0000000\n@7\n";
   EXPECT_EQ(glyphs_of(text), "41: 08 14 22 22 3E 22 22 00 | 43: 7F 00 01 01 01 01 01 01");
+  // Warnings in line order, those of repeats among the others.
   EXPECT_EQ(warnings_of(text),
             "20: glyph 0x43 ends after 2 of its 8 rows; the others keep their old bytes\n"
-            "20: code 0x43 was already given at line 1; the later rows win\n");
-}
-
-TEST(FontPatchCodes, MergeSortsByCodeAndKeepsFileOrderOfRepeats) {
-  std::mt19937 random(7);
-  std::string text;
-  uint8_t expected[9 * 8] = {};
-  for (int i = 0; i < 300; ++i) {
-    int code = 1 + static_cast<int>(random() % 8);
-    int row = static_cast<int>(random() % 8);
-    int value = static_cast<int>(random() % 128);
-    text += "@" + std::to_string(code) + "\n";
-    for (int r = 0; r <= row; ++r) {
-      for (int bit = 6; bit >= 0; --bit) text += ((value >> bit) & 1) ? '1' : '0';
-      text += "\n";
-      expected[code * 8 + r] = static_cast<uint8_t>(kRowGiven | value);
-    }
-  }
-  PatchParser p = parse_font_patch(text);
-  merge_patch_glyphs(p);
-  uint8_t merged[9 * 8] = {};
-  uint32_t previous = 0;
-  for (const PatchGlyph& g : p.glyphs) {
-    EXPECT_LT(previous, g.code);
-    previous = g.code;
-    for (int r = 0; r < 8; ++r) merged[g.code * 8 + r] = g.rows[r];
-  }
-  EXPECT_EQ(0, std::memcmp(merged, expected, sizeof merged));
+            "20: code 0x43 was already given at line 1; the later rows win\n"
+            "23: glyph 0x7 ends after 0 of its 8 rows; the others keep their old bytes\n");
+  // Sorted on all 28 bits, the later of repeated codes last.
+  EXPECT_EQ(glyphs_of("@FFFFFFF\n1111111\n@1000080\n0000101\n@80\n0000001\n@4000\n0000010\n"
+                      "@200000\n0000011\n@80\n0000100\n"),
+            "80: 04 -- -- -- -- -- -- -- | 4000: 02 -- -- -- -- -- -- -- | 200000: 03 -- -- -- -- "
+            "-- -- -- | 1000080: 05 -- -- -- -- -- -- -- | FFFFFFF: 7F -- -- -- -- -- -- --");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <array>
 #include <string>
 
 #include "font_formats.h"
@@ -7,65 +9,243 @@
 
 namespace {
 
-const char kBdf[] =
-    "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 -1\nSTARTCHAR A\nENCODING 65\nBBX 3 2 1 "
-    "0\nBITMAP\nE0\nA0\n"
-    "ENDCHAR\nENDFONT\n";
-
-TEST(FontFormats, DamagedFontsFailWithTheirLine) {
-  struct Case {
-    std::string data;
-    uint64_t line;
-    const char* start;
-  } cases[] = {
-      {std::string("\x36\x04\x00\x08", 4) + std::string(100, '\0'), 0, "the file is cut short"},
-      {std::string("\x36\x04\x00\x10", 4) + std::string(4096, '\0'), 0, "the glyphs are 8x16"},
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n", 2, "the font's cell is 8x16"},
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nBBX 8 1 0 0\nBITMAP\n"
-       "zz\nENDCHAR\nENDFONT\n",
-       7, "bad BITMAP row"},
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nSTARTCHAR B\n", 5,
-       "glyph 'A' (ENCODING 65) has no ENDCHAR"},
-      {"0041:0011223344556677\n0042:00112233445566778899AABBCCDDEEFF\n", 2, "glyph 0042 has 32"},
-      {"PK\x03\x04", 0, "not a font that converts"},
-      // Glyphs placed in one cell cannot move to another (found by fuzzing).
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n", 3,
-       "FONTBOUNDINGBOX is given twice"},
-  };
-  for (const Case& c : cases) {
-    Font font = parse_font(c.data, false);
-    EXPECT_TRUE(font.failed) << c.start;
-    EXPECT_EQ(font.error.line, c.line) << c.start;
-    EXPECT_EQ(font.error.text.rfind(c.start, 0), 0u) << font.error.text;
+// `font` in one line: "FORMAT WIDTH COUNT[ U]", the first and last glyph as
+// CODE/INDEX=ROWS, "(n)" for the glyphs between, then "; LINE: warning"
+// each; or "LINE: error" when it failed.
+std::string describe(const Font& font) {
+  if (font.failed) return std::to_string(font.error.line) + ": " + font.error.text;
+  char text[64];
+  (void)std::snprintf(text, sizeof text, "%s %d %u%s", font.format.c_str(), font.width, font.count,
+                      font.unicode_table ? " U" : "");
+  std::string out = text;
+  for (size_t i = 0; i < font.glyphs.size(); ++i) {
+    if (i == 1 && font.glyphs.size() > 2)
+      out += " (" + std::to_string(font.glyphs.size() - 2) + ")";
+    if (i > 0 && i + 1 < font.glyphs.size()) continue;
+    const FontGlyph& g = font.glyphs[i];
+    (void)std::snprintf(text, sizeof text, " %X/%X=", g.code, g.index);
+    out += text;
+    for (uint8_t row : g.rows) (void)std::snprintf(text + 20, 8, "%02X", row), out += text + 20;
   }
+  for (const FontMessage& w : font.warnings) out += "; " + std::to_string(w.line) + ": " + w.text;
+  return out;
 }
 
-TEST(FontFormats, BdfBoxesSitOnTheBaselineOfTheCell) {
-  Font font = parse_font(kBdf, false);
-  ASSERT_FALSE(font.failed) << font.error.text;
-  ASSERT_EQ(font.glyphs.size(), 1u);
-  const uint8_t expected[8] = {0, 0, 0, 0, 0, 0x70, 0x50, 0};
-  for (int r = 0; r < 8; ++r) EXPECT_EQ(font.glyphs[0].rows[r], expected[r]) << r;
+// `count` glyphs of `size` bytes each, byte k of them being k mod 251.
+std::string glyph_bytes(size_t count, size_t size) {
+  std::string bytes(count * size, '\0');
+  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k % 251);
+  return bytes;
+}
+
+// A PSF 1 font of MODE and HEIGHT, its glyphs, then `tail`.
+std::string psf1(int mode, int height, const std::string& tail = "") {
+  return std::string{0x36, 0x04, static_cast<char>(mode), static_cast<char>(height)} +
+         glyph_bytes(mode & 1 ? 512 : 256, static_cast<size_t>(height)) + tail;
+}
+
+// A PSF 2 font of the header words VERSION, HEADER SIZE, FLAGS, COUNT,
+// BYTES, HEIGHT and WIDTH, padded to its size; its glyphs, then `tail`.
+std::string psf2(std::array<uint32_t, 7> words, const std::string& tail = "") {
+  std::string out = "\x72\xB5\x4A\x86";
+  for (uint32_t w : words)
+    for (int b = 0; b < 32; b += 8) out += static_cast<char>(w >> b);
+  out.resize(std::max<size_t>(out.size(), words[1]), '\0');
+  return out + glyph_bytes(words[3], words[4]) + tail;
+}
+
+std::string repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+
+std::string u16(std::initializer_list<uint16_t> values) {
+  std::string out;
+  for (uint16_t v : values) out += {static_cast<char>(v), static_cast<char>(v >> 8)};
+  return out;
+}
+
+std::string gzip(const std::string& data) {
+  std::string out(compressBound(data.size()) + 32, '\0');
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+const char kBdfHead[] = "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 -1\n";
+
+// A BDF font: the head, then one glyph of BBX `box` and rows `bitmap`.
+std::string bdf(const std::string& box, const std::string& bitmap, const char* head = kBdfHead) {
+  return std::string(head) + "STARTCHAR A\nENCODING 65\nBBX " + box + "\nBITMAP\n" + bitmap +
+         "ENDCHAR\nENDFONT\n";
+}
+
+TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
+  const std::string vga = "PSF 1 8 256 0/0=0001020304050607 (254) FF/FF=2021222324252627";
+  const std::string bad_table = "0: the Unicode table is damaged or cut short", head = kBdfHead;
+  const std::string not_hex = "not a line of a hex font: expected CODE:HEXDIGITS", no = "ENDCHAR\n";
+  const std::string a = "glyph 'A' (ENCODING 65) ", zeros = std::string(16, '0');
+  struct Case {
+    std::string data;
+    bool unicode;
+    std::string font;  // the start of its description
+  } cases[] = {
+      {psf1(0, 8), false, vga + "<"},
+      {psf1(1, 8), false, "PSF 1 8 512 0/0=0001020304050607 (510) 1FF/1FF=48494A4B4C4D4E4F<"},
+      {psf1(0, 8), true, vga + "; 0: the font has no Unicode table: codes are glyph positions<"},
+      // First code points, not those of a sequence; an entry of only a sequence has no code.
+      {psf1(2, 8,
+            u16({0x41, 0xFFFE, 0x42, 0x43, 0xFFFF, 0xFFFE, 0x44, 0xFFFF, 0x263A}) +
+                std::string(254 * 2, '\xFF')),
+       true, "PSF 1 8 256 U 41/0=0001020304050607 263A/2=1011121314151617<"},
+      {psf1(2, 8), false, "PSF 1 8 256 U 0/0"},
+      {psf1(4, 8, u16({0x41})), true, bad_table},
+      {psf1(0, 16), false,
+       "0: the glyphs are 8x16: only glyphs 8 rows high and at most 8 "
+       "columns wide convert<"},
+      {psf1(0, 8).substr(0, 2051), false,
+       "0: the file is cut short: 256 glyphs end at byte 2052, "
+       "the file has 2051<"},
+      {psf2({0, 40, 0, 3, 8, 8, 5}), false, "PSF 2 5 3 0/0=0001020304050607 (1) 2/2=101112131415"},
+      {psf2({0, 32, 1, 3, 8, 8, 1}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xFE\xFF"), true,
+       "PSF 2 1 3 U 41/0=0001020304050607 263A/2=1011121314151617<"},
+      {psf2({0, 32, 1, 4, 8, 8, 8}, "\xF0\x9F\x98\x80\xFF\xC3\xA9\xFF\xFF\x7F\xFF"), true,
+       "PSF 2 8 4 U 1F600/0=0001020304050607 (1) 7F/3=18191A1B1C1D1E1F<"},
+      {psf2({0, 32, 1, 1, 8, 8, 8}, "\xC3\x28\xFF"), true, bad_table},
+      {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), true, bad_table},
+      {psf2({0, 32, 1, 2, 8, 8, 8}, "A\xFF"), true, bad_table},
+      {psf2({0, 32, 0, 1, 7, 8, 8}), false,
+       "0: the header gives 7 bytes a glyph, too few for 8x8<"},
+      {psf2({0, 32, 0, 1, 16, 8, 9}), false, "0: the glyphs are 9x8:"},
+      {psf2({0, 32, 0, 1, 8, 8, 0}), false, "0: the glyphs are 0x8:"},
+      {psf2({1, 32, 0, 3, 8, 8, 8}), false, "0: PSF 2 version 1 is unknown<"},
+      {psf2({0, 31, 0, 3, 8, 8, 8}), false, "0: the header size 31 is below 32<"},
+      {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 31), false,
+       "0: the file is cut short in its header<"},
+      {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 55), false, "0: the file is cut short: 3 glyphs"},
+      {"\x72\xB5\x4A\x87" + zeros, false, "0: not a PSF font: the magic number is wrong<"},
+      // A box sits on the baseline of the cell; padding bits past its width are dropped.
+      {bdf("3 2 1 0", "FF\nA0\n"), false, "BDF 2.1 8 1 41/0=0000000000705000<"},
+      {"\r\n " + bdf("1 1 7 -1", "80\r\n"), false, "BDF 2.1 8 1 41/0=0000000000000001<"},
+      {bdf("0 0 0 0", ""), false, "BDF 2.1 8 1 41/0=0000000000000000<"},
+      {bdf("2 8 0 -1", repeat("40\n", 7) + "C0\n",
+           "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 1\nSTARTCHAR B\nENDPROPERTIES\n"
+           "FONTBOUNDINGBOX 2 8 0 -1\n"),
+       false, "BDF 2.1 2 1 41/0=40404040404040C0<"},
+      {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\n" + no + bdf("9 1 0 0", "FF00\n", ""),
+       false, "BDF 2.1 8 2; 10: " + a + "is 9x1 and does not fit the font's cell; skipped<"},
+      {bdf("8 1 0 -2", "FF\n"), false, "BDF 2.1 8 1; 5: " + a + "is 8x1 and does not fit"},
+      {bdf("1 1 -1 0", "80\n"), false, "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not fit"},
+      {bdf("1 8 0 0", repeat("80\n", 8)), false, "BDF 2.1 8 1; 5: " + a + "is 1x8 and does not"},
+      {bdf("1 1 0 -2147483648", "00\n"), false, "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not"},
+      {bdf("1 1 0 0", "0\n"), false,
+       "7: bad BITMAP row of " + a.substr(0, 23) +
+           ": expected 2 "
+           "hexadecimal digits<"},
+      {bdf("9 1 0 0", "FF\n"), false, "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
+      {bdf("1 1 0 0", "G0\n"), false, "7: bad BITMAP row"},
+      {bdf("1 1 0 0", "00\n00\n"), false,
+       "8: " + a + "has more BITMAP rows than the 1 of its BBX<"},
+      {bdf("1 2 0 0", "00\n"), false, "8: " + a + "has 1 BITMAP rows; its BBX gives 2<"},
+      {bdf("1 -1 0 0", ""), false, "5: bad BBX of " + a.substr(0, 23) + "<"},
+      {bdf("-1 1 0 0", ""), false, "5: bad BBX"},
+      {bdf("1 1 0 2147483648", ""), false, "5: bad BBX"},
+      {bdf("1 1 0 -2147483649", ""), false, "5: bad BBX"},
+      {bdf("1 1 0 0x", ""), false, "5: bad BBX"},
+      {head + "STARTCHAR A\nENCODING x\n", false, "4: bad ENCODING of glyph 'A'<"},
+      {head + "STARTCHAR A\nBBX 1 1 0 0\nBITMAP\n", false,
+       "5: glyph 'A' has no ENCODING or BBX before BITMAP<"},
+      {head + "STARTCHAR A\nENCODING 1\nBITMAP\n", false, "5: glyph 'A' (ENCODING 1) has no ENC"},
+      {head + "STARTCHAR A\nENCODING 1\nSTARTCHAR B\n", false,
+       "5: glyph 'A' (ENCODING 1) has no ENDCHAR<"},
+      {head + "STARTCHAR A\nENDFONT\n", false, "4: glyph 'A' has no ENDCHAR<"},
+      {head + "STARTCHAR A\nBBX 1 1 0 0\nENCODING 1\nBITMAP\n00\n", false, "7: glyph 'A' (ENC"},
+      {head + "STARTCHAR A\n", false, "3: glyph 'A' has no ENDCHAR<"},
+      {head, false, "2: the font has no ENDFONT: it is cut short<"},
+      {"STARTFONT 2.1\nSTARTCHAR A\n", false, "2: no FONTBOUNDINGBOX before the first glyph<"},
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0\n", false, "2: bad FONTBOUNDINGBOX<"},
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n", false,
+       "2: the font's cell is 8x16: only fonts 8 rows high and at most 8 columns wide convert<"},
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 0 8 0 0\n", false, "2: the font's cell is 0x8"},
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 9 8 0 0\n", false, "2: the font's cell is 9x8"},
+      // Glyphs placed in one cell cannot move to another (found by fuzzing).
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n", false,
+       "3: FONTBOUNDINGBOX is given twice<"},
+      {"STARTFONTS", false, "1: not a BDF font: no STARTFONT<"},
+      {"# a\n\n#\r\n0041:0011223344556677\r\nffffffff:8899aabbccddeeff", false,
+       "hex 8 2 41/0=0011223344556677 FFFFFFFF/1=8899AABBCCDDEEFF<"},
+      {"41:" + zeros + zeros, false,
+       "1: glyph 41 has 32 hexadecimal digits (8x16): only 8x8 glyphs of 16 digits convert<"},
+      {"41:" + zeros + zeros + zeros + zeros, false,
+       "1: glyph 41 has 64 hexadecimal digits (16x16)"},
+      {"41:" + zeros.substr(1), false, "1: glyph 41 has 15 hexadecimal digits: only"},
+      {"41:" + zeros + "\n:0\n", false, "2: " + not_hex + "<"},
+      {"41:" + zeros + "\n123456789:0\n", false, "2: " + not_hex},
+      {"41:" + zeros + "\n4g:0\n", false, "2: " + not_hex},
+      {"41:" + zeros + "\n41:\n", false, "2: " + not_hex},
+      {"41:" + zeros + "\n41\n", false, "2: " + not_hex},
+      {"41:" + zeros.substr(1) + "g", false, "1: " + not_hex},
+      {"#\n41", false, "0: not a font that converts: neither PSF 1 or 2, BDF nor a hex font<"},
+      {"\x36", false, "0: not a font that converts"},
+      {gzip(psf1(0, 8)), false, vga + "<"},
+      {gzip("41:00") + gzip(zeros.substr(2)), false, "hex 8 1 41/0=0000000000000000<"},
+      {gzip(psf1(0, 8)).substr(0, 300), false, "0: the gzip data is cut short<"},
+      {"\x1F\x8B" + zeros, false, "0: the gzip data is damaged: unknown compression method<"},
+      {gzip(std::string((64 << 20) + 1, '0')), false,
+       "0: the gzip data unpacks to more than 64 MiB<"},
+  };
+  for (const Case& c : cases) {
+    std::string font = describe(parse_font(c.data, c.unicode)) + "<";  // "<" marks the end
+    EXPECT_EQ(font.substr(0, c.font.size()), c.font);
+  }
 }
 
 TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   Font font;
-  font.count = 3;
-  font.glyphs = {{0x41, 0, {0xFF}}, {0x42, 1, {0x01}}, {0x43, 2, {0x80}}};
+  font.count = 4;
+  font.glyphs = {{0x41, 0, {0xFF}}, {0x42, 1, {0x01}}, {0x43, 2, {0x80}}, {0xFFFFFFFF, 3, {0}}};
   std::vector<CodeRange> map;
   std::string error;
-  ASSERT_TRUE(parse_code_map("41-42>0x61,42,0-41>FFFFFFF", map, error)) << error;
+  ASSERT_TRUE(parse_code_map("41-42>0x61,42>61,42,0-41>FFFFFFF,43>0,FFFFFFFF>1", map, error));
   PatchPlan plan = plan_patch(font, map, DropSide::right);
   std::string codes;
   for (const FontGlyph& g : plan.glyphs) codes += std::to_string(g.code) + " ";
-  EXPECT_EQ(codes, "66 97 98 ");
+  EXPECT_EQ(codes, "1 66 97 98 ");
   EXPECT_EQ(plan.left_out, 1u);     // 0x43
   EXPECT_EQ(plan.lost_pixels, 3u);  // counted in the patch: 0x42 lands twice
-  EXPECT_EQ(plan.warnings.size(), 1u);
-  EXPECT_FALSE(parse_code_map("41-40", map, error));
-  EXPECT_FALSE(parse_code_map("41,", map, error));
+  EXPECT_EQ(plan.dropped, 0x01);
+  ASSERT_EQ(plan.warnings.size(), 2u);
+  EXPECT_EQ(plan.warnings[0],
+            "2 glyphs land on codes that a patch cannot write (0, or 0x10000000 "
+            "and above), the first at 0x10000040: left out");
+  EXPECT_EQ(plan.warnings[1],
+            "1 glyphs land on a code that another glyph takes first, the first "
+            "at 0x61: left out");
+  font.width = 7;
+  plan = plan_patch(font, default_code_map(), DropSide::left);
+  EXPECT_EQ(plan.glyphs.size() * 100 + plan.left_out * 10 + plan.dropped + plan.lost_pixels, 310u);
+  for (const char* bad : {"41-40", "41,", "", "0x", "x1", "41>", "41-", "41>42>43", "100000000",
+                          "1-100000000", "1>100000000", "41 "}) {
+    EXPECT_FALSE(parse_code_map(bad, map, error)) << bad;
+    std::string item = std::string(bad) == "41," ? "" : bad;
+    EXPECT_EQ(error, "bad map item '" + item +
+                         "': expected FIRST-LAST>TARGET or CODE>TARGET in "
+                         "hexadecimal, >TARGET optional");
+  }
+  EXPECT_TRUE(parse_code_map("FFFFFFFF,0-Aa>0XfF", map, error));
+  EXPECT_EQ(map.size(), 2u);
+  EXPECT_EQ(map[1].last * 1000 + map[1].target, 170255u);
   EXPECT_EQ(image_row(0xFF, 8, DropSide::left), 0x7F);
   EXPECT_EQ(image_row(0x81, 8, DropSide::right), 0x40);
+  EXPECT_EQ(image_row(0xF8, 5, DropSide::left), 0x7C);
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+// Fuzzes the font-patch text and its import. Whatever the bytes, the text
+// must parse the same whole, in pieces wherever they end, and with CR LF line
+// ends; merging must fold repeated codes as writing their rows in file order
+// would, with one warning each; and imported into a 64-byte image on disk,
+// it must leave exactly those rows over the old bytes, size included.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "font_patch.h"
+#include "fontimport.h"
+#include "fuzz_common.h"
+
+// Where the library's types live, so that the standard algorithms find them.
+inline bool operator==(const PatchGlyph& a, const PatchGlyph& b) {
+  return a.code == b.code && a.line == b.line && std::memcmp(a.rows, b.rows, sizeof a.rows) == 0;
+}
+
+inline bool operator==(const PatchWarning& a, const PatchWarning& b) {
+  return a.line == b.line && a.text == b.text;
+}
+
+namespace {
+
+constexpr size_t kOldSize = 64;
+// Inputs that write past this are not imported: they would only make large files.
+constexpr size_t kLargestOffset = size_t{1} << 20;
+
+bool same_parse(const PatchParser& a, const PatchParser& b) {
+  return a.line == b.line && a.ended == b.ended && a.glyphs == b.glyphs && a.warnings == b.warnings;
+}
+
+// Feeds `text` in pieces of 1 to 16 bytes, some with an empty piece before
+// them; each length comes from the byte the piece starts at and its position.
+// Every piece is a buffer of its own size, so a read past it is caught.
+PatchParser parse_in_pieces(std::string_view text) {
+  PatchParser p;
+  for (size_t at = 0, length = 0; at < text.size(); at += length) {
+    uint32_t h = ((static_cast<uint8_t>(text[at]) + 1u) * 0x9E3779B1u ^
+                  static_cast<uint32_t>(at) * 0x85EBCA6Bu) >> 8;
+    length = std::min<size_t>(text.size() - at, 1 + h % 16);
+    std::vector<char> piece(text.begin() + at, text.begin() + at + length);
+    if (h & 0x100) parse_patch_chunk(p, piece.data(), 0);
+    parse_patch_chunk(p, piece.data(), length);
+  }
+  finish_patch_parse(p);
+  return p;
+}
+
+// The glyphs in code order, each with the line of its first header and, row
+// by row, the last rows given for its code. Checks on the way that every
+// glyph can be patched and gives rows 0 to n-1, n >= 1, and no others.
+std::vector<PatchGlyph> fold_in_file_order(std::vector<PatchGlyph> glyphs) {
+  std::vector<PatchGlyph> folded;
+  std::stable_sort(glyphs.begin(), glyphs.end(),
+                   [](const PatchGlyph& a, const PatchGlyph& b) { return a.code < b.code; });
+  for (const PatchGlyph& g : glyphs) {
+    check(g.code >= 1 && g.code < kCodeLimit, "a glyph has a code that cannot be patched");
+    int given = 0;
+    while (given < 8 && (g.rows[given] & kRowGiven)) ++given;
+    check(given > 0 && std::count(g.rows, g.rows + 8, 0) == 8 - given,
+          "a glyph's rows do not run from row 0 without a gap");
+    if (folded.empty() || folded.back().code != g.code) folded.push_back(g);
+    std::copy(g.rows, g.rows + given, folded.back().rows);
+  }
+  return folded;
+}
+
+// Imports `text` from a file into an image of `old` bytes; the image after.
+std::string import_into(std::string_view text, const std::string& old) {
+  // The font file is opened again by name, as zenpo opens it.
+  FILE* font = std::tmpfile();
+  FILE* rom = std::tmpfile();
+  check(font && rom && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
+            std::fflush(font) == 0 && std::fwrite(old.data(), 1, old.size(), rom) == old.size() &&
+            std::fflush(rom) == 0,
+        "cannot make the font file and the image");
+  std::string path = "/dev/fd/" + std::to_string(fileno(font));
+  check(patch_text_font(rom, path.c_str()), "the import failed");
+  std::string image(kLargestOffset + 1, '\0');
+  std::rewind(rom);
+  image.resize(std::fread(image.data(), 1, image.size(), rom));
+  (void)std::fclose(font);
+  (void)std::fclose(rom);
+  return image;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  // The import warns of nearly every input. The fuzzer writes to the stream
+  // that stderr named at start-up and the sanitizers to descriptor 2, so
+  // pointing stderr elsewhere silences only the import; freopen would change
+  // that very stream.
+  stderr = std::fopen("/dev/null", "w");
+  check(stderr != nullptr, "cannot open /dev/null");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  PatchParser p = parse_font_patch(text);
+  check(same_parse(p, parse_in_pieces(text)), "a patch parses differently in pieces");
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string_view("\r\n") : std::string_view(&c, 1);
+  check(same_parse(parse_font_patch(crlf), p), "CR LF parses differently from LF");
+
+  std::vector<PatchGlyph> folded = fold_in_file_order(p.glyphs);
+  size_t warnings = p.warnings.size() + p.glyphs.size() - folded.size();
+  merge_patch_glyphs(p);
+  check(p.glyphs == folded, "merged glyphs differ from their rows in file order");
+  check(p.warnings.size() == warnings, "not one warning per repeated code");
+  check(std::is_sorted(p.warnings.begin(), p.warnings.end(),
+                       [](const auto& a, const auto& b) { return a.line < b.line; }),
+        "warnings are out of line order");
+
+  // The old bytes have bit 7 set, which no row has; a gap reads as zeros.
+  std::string old(kOldSize, '\0');
+  for (size_t i = 0; i < kOldSize; ++i) old[i] = static_cast<char>(0x80 | (i * 37 + 11));
+  std::string want = old;
+  for (const PatchGlyph& g : folded) {
+    for (size_t r = 0; r < 8 && (g.rows[r] & kRowGiven); ++r) {
+      size_t offset = size_t{g.code} * 8 + r;
+      if (offset >= kLargestOffset) return 0;
+      if (offset >= want.size()) want.resize(offset + 1, '\0');
+      want[offset] = static_cast<char>(g.rows[r] & kRowBits);
+    }
+  }
+  check(import_into(text, old) == want, "the image is not the rows written one by one");
+  return 0;
+}

@@ -76,7 +76,7 @@ bool read_font_bytes(FILE* font, std::vector<char>& bytes) {
   }
   size_t used = 0;
   for (;;) {
-    if (bytes.size() < used + want) bytes.resize(used + want);
+    bytes.resize(used + want);
     size_t got = std::fread(bytes.data() + used, 1, bytes.size() - used, font);
     used += got;
     if (used < bytes.size()) break;
@@ -246,7 +246,7 @@ bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
     if (rows == (rows | kEachByte * kRowGiven)) {
       // A whole glyph: its eight rows go out together.
       rows &= kEachByte * kRowBits;
-      char bytes[8];
+      char bytes[sizeof rows];
       std::memcpy(bytes, &rows, sizeof bytes);
       if (!add_to_run(run, base, bytes, 8)) return false;
       continue;

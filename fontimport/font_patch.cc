@@ -60,16 +60,16 @@ bool is_blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Takes one byte of a header's number; false once the number is over.
-bool scan_hex(HexScan& h, unsigned char c) {
+// Takes one byte of a header's number; stage 4 once the number is over.
+void scan_hex(HexScan& h, unsigned char c) {
   int d = hex_digit(c);
   switch (h.stage) {
     case 0:
-      if (is_blank(c)) return true;
+      if (is_blank(c)) return;
       h.stage = 1;
       if (c == '+' || c == '-') {
         h.negative = c == '-';
-        return true;
+        return;
       }
       [[fallthrough]];
     case 1:
@@ -77,26 +77,25 @@ bool scan_hex(HexScan& h, unsigned char c) {
         // "0x" with no digit after it still reads as the number 0.
         h.digits = true;
         h.stage = 2;
-        return true;
+        return;
       }
       break;
     case 2:
       if (c == 'x' || c == 'X') {
         h.stage = 3;
-        return true;
+        return;
       }
       break;
     default:
       break;
   }
-  if (h.stage == 4 || d < 0) {
+  if (d < 0) {
     h.stage = 4;
-    return false;
+    return;
   }
   h.value = h.value * 16 + static_cast<uint32_t>(d);
   h.digits = true;
   h.stage = 3;
-  return true;
 }
 
 // Closes the open glyph, keeping the rows it has and warning when it is short.
@@ -248,7 +247,7 @@ void read_columns(PatchParser& p, const char* s, const char* stop) {
 
 // Reads the number of a header line from [s, stop).
 void read_header(PatchParser& p, const char* s, const char* stop) {
-  while (s < stop && p.hex.stage != 4 && scan_hex(p.hex, static_cast<unsigned char>(*s))) ++s;
+  while (s < stop && p.hex.stage != 4) scan_hex(p.hex, static_cast<unsigned char>(*s++));
 }
 
 // Sorts glyphs by code, keeping file order among equal codes: codes have 28

@@ -59,8 +59,19 @@ bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, RomBackup&
   return true;
 }
 
-// Writes zero bytes over `room`; false with errno set.
-bool write_zeros(FILE* rom, RomExtent room) {
+#ifdef __GLIBC__
+// Reserves the disk space of `room`, past the image's end, and sets the size
+// to cover it; false with errno set. The C library itself writes the room
+// where the file system cannot reserve it, so a failure is a real one.
+bool reserve_room(FILE* rom, RomExtent room) {
+  errno = posix_fallocate(fileno(rom), static_cast<off_t>(room.offset),
+                          static_cast<off_t>(room.size));
+  return errno == 0;
+}
+#else
+// Writes zero bytes over `room`, past the image's end; false with errno set.
+// Where nothing reserves room, the file system allocates what is written.
+bool reserve_room(FILE* rom, RomExtent room) {
   static const char zeros[1 << 16] = {};
   if (!seek_file(rom, room.offset, SEEK_SET)) return false;
   while (room.size > 0) {
@@ -70,22 +81,7 @@ bool write_zeros(FILE* rom, RomExtent room) {
   }
   return std::fflush(rom) == 0;
 }
-
-// Reserves the disk space of `room`, past the image's end, and sets the size
-// to cover it; false with errno set.
-bool reserve_room(FILE* rom, RomExtent room) {
-#ifdef __linux__
-  int failure =
-      posix_fallocate(fileno(rom), static_cast<off_t>(room.offset), static_cast<off_t>(room.size));
-  if (failure == 0) return true;
-  if (failure != EOPNOTSUPP && failure != EINVAL && failure != ENODEV) {
-    errno = failure;
-    return false;
-  }
 #endif
-  // Elsewhere the file system allocates what is written: write it first.
-  return write_zeros(rom, room);
-}
 
 // Makes room for the extents past the end of an image of `size` bytes; false
 // with errno set.

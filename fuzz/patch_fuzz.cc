@@ -42,7 +42,8 @@ PatchParser parse_in_pieces(std::string_view text) {
   PatchParser p;
   for (size_t at = 0, length = 0; at < text.size(); at += length) {
     uint32_t h = ((static_cast<uint8_t>(text[at]) + 1u) * 0x9E3779B1u ^
-                  static_cast<uint32_t>(at) * 0x85EBCA6Bu) >> 8;
+                  static_cast<uint32_t>(at) * 0x85EBCA6Bu) >>
+                 8;
     length = std::min<size_t>(text.size() - at, 1 + h % 16);
     std::vector<char> piece(text.begin() + at, text.begin() + at + length);
     if (h & 0x100) parse_patch_chunk(p, piece.data(), 0);

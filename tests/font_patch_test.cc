@@ -50,6 +50,10 @@ TEST(FontPatchRows, ColumnsBecomeTheLowSevenBits) {
   // The eighth byte on is ignored; every byte but '0' is set, space included.
   EXPECT_EQ(glyphs_of("@1\n1111111\n10000001\nx.x.x.x\n 0 0 0 \n0111111\n000\n\n0\xFF"),
             "1: 7F 40 7F 55 3F 0F 7F 3F");
+  // The eighth row completes the glyph: it is there before the text goes on.
+  PatchParser p;
+  parse_patch_chunk(p, kLetterA, sizeof kLetterA - 1);
+  EXPECT_EQ(p.glyphs.size(), 1u);
 }
 
 TEST(FontPatchRows, CommentsAndStrayLinesTakeNoRow) {

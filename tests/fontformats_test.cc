@@ -130,6 +130,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {psf2({0, 31, 0, 3, 8, 8, 8}), false, "0: the header size 31 is below 32<"},
       {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 31), false,
        "0: the file is cut short in its header<"},
+      {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 4), false, "0: the file is cut short in its header"},
       {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 55), false, "0: the file is cut short: 3 glyphs"},
       {"\x72\xB5\x4A\x87" + zeros, false, "0: not a PSF font: the magic number is wrong<"},
       // A box sits on the baseline of the cell; padding bits past its width are dropped.
@@ -137,7 +138,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {"\r\n " + bdf("1 1 7 -1", "80\r\n"), false, "BDF 2.1 8 1 41/0=0000000000000001<"},
       {bdf("0 0 0 0", ""), false, "BDF 2.1 8 1 41/0=0000000000000000<"},
       {bdf("2 8 0 -1", repeat("40\n", 7) + "C0\n",
-           "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 1\nSTARTCHAR B\nENDPROPERTIES\n"
+           "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 2\nA 1\nSTARTCHAR B\nENDPROPERTIES\n"
            "FONTBOUNDINGBOX 2 8 0 -1\n"),
        false, "BDF 2.1 2 1 41/0=40404040404040C0<"},
       {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\n" + no + bdf("9 1 0 0", "FF00\n", ""),
@@ -214,7 +215,7 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   font.glyphs = {{0x41, 0, {0xFF}}, {0x42, 1, {0x01}}, {0x43, 2, {0x80}}, {0xFFFFFFFF, 3, {0}}};
   std::vector<CodeRange> map;
   std::string error;
-  ASSERT_TRUE(parse_code_map("41-42>0x61,42>61,42,0-41>FFFFFFF,43>0,FFFFFFFF>1", map, error));
+  ASSERT_TRUE(parse_code_map("41-42>0x61,42>61,42,0-41>FFFFFBF,43>0,FFFFFFFF>1", map, error));
   PatchPlan plan = plan_patch(font, map, DropSide::right);
   std::string codes;
   for (const FontGlyph& g : plan.glyphs) codes += std::to_string(g.code) + " ";
@@ -225,7 +226,7 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   ASSERT_EQ(plan.warnings.size(), 2u);
   EXPECT_EQ(plan.warnings[0],
             "2 glyphs land on codes that a patch cannot write (0, or 0x10000000 "
-            "and above), the first at 0x10000040: left out");
+            "and above), the first at 0x10000000: left out");
   EXPECT_EQ(plan.warnings[1],
             "1 glyphs land on a code that another glyph takes first, the first "
             "at 0x61: left out");
@@ -240,6 +241,8 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
                          "': expected FIRST-LAST>TARGET or CODE>TARGET in "
                          "hexadecimal, >TARGET optional");
   }
+  EXPECT_TRUE(parse_code_map(std::string_view("4142", 2), map, error));  // nothing past its end
+  EXPECT_EQ(map[0].first, 0x41u);
   EXPECT_TRUE(parse_code_map("FFFFFFFF,0-Aa>0XfF", map, error));
   EXPECT_EQ(map.size(), 2u);
   EXPECT_EQ(map[1].last * 1000 + map[1].target, 170255u);

@@ -52,6 +52,11 @@ def glyphs(codes, rows=("0101010",) * 8):
     return "".join("@%x\n" % code + "".join(r + "\n" for r in rows) for code in codes).encode()
 
 
+def glyphs_hex(codes):
+    """A hex font of the given codes, each glyph a different pattern."""
+    return "".join("%04X:%016X\n" % (c, c * 0x0102030405060708 % (1 << 64)) for c in codes).encode()
+
+
 def vga8_font():
     """The 256 glyphs of an 8x8 PSF 1 console font, or None when none is installed."""
     for path in sorted(glob.glob("/usr/share/consolefonts/*-VGA8.psf.gz"),
@@ -211,13 +216,15 @@ class ZenpoTest(Test):
         self.expect(self.run_("font.txt", user=65534, program=program), done(C),
                     files={CG: IMAGE, C: IMAGE_A})
 
-    def test_lost_messages_fail_the_run(self):
+    def test_lost_output_fails_the_run(self):
         self.skip_on_windows("/dev/full is a POSIX device")
-        self.fresh({CG: IMAGE, "font.txt": PATCH_A})
-        with open("/dev/full", "wb") as full:
-            proc = self.run_("font.txt", stdout=full)
-        self.assertEqual((proc.stderr, proc.returncode),
-                         (b"Failed to write standard output: No space left on device\n", 1))
+        self.fresh({CG: IMAGE, "font.txt": PATCH_A, "a.hex": glyphs_hex(range(1, 0x100))})
+        for program, args in [("zenpo", ["font.txt"]), ("zenpo-dump", []),
+                              ("zenpo-convert", ["a.hex"])]:
+            with self.subTest(program=program), open("/dev/full", "wb") as full:
+                proc = self.run_(*args, program=program, stdout=full)
+                self.assertEqual((proc.stderr.split(b"\n")[-2:], proc.returncode),
+                                 ([b"Failed to write standard output: No space left on device", b""], 1))
         self.assertEqual(self.get(CG), IMAGE_A)
 
     def test_two_gib_sparse_growth(self):
@@ -297,31 +304,31 @@ class IntactImageTest(Test):
 
 
 class ConvertTest(Test):
-    def test_console_font_in_every_format_patches_glyph_for_glyph(self):
+    def test_console_font_patches_glyph_for_glyph(self):
         font = vga8_font()
         if font is None:
             self.skipTest("console-setup-linux is not installed: no 8x8 console font to convert")
-        psf = b"\x36\x04\x00\x08" + b"".join(font)
-        bdf = "STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nCHARS 256\n" + "".join(
-            "STARTCHAR c%d\nENCODING %d\nBBX 8 8 0 0\nBITMAP\n%sENDCHAR\n"
-            % (c, c, "".join("%02X\n" % b for b in g)) for c, g in enumerate(font)) + "ENDFONT\n"
-        hex_font = "".join("%04X:%s\n" % (c, g.hex()) for c, g in enumerate(font))
         right = [bytes(b >> 1 for b in g) for g in font]  # the rightmost column dropped
-        moved = {0x61 + i: right[0x41 + i] for i in range(26)}
-        moved.update({c: right[c] for c in range(0x30, 0x3A)})
-        cases = [("v.psf", psf, [], right), ("v.psf.gz", gzip.compress(psf), [], right),
-                 ("v.hex", hex_font.encode(), [], right), ("v.bdf", bdf.encode(), [], right),
-                 ("v.psf", psf, ["--drop", "left"], [bytes(b & 0x7F for b in g) for g in font]),
-                 ("v.psf", psf, ["-m", "41-5A>61,0x30-39"], [moved.get(c, bytes(8)) for c in range(256)])]
-        for name, data, args, image in cases:
-            with self.subTest(name=name, args=args):
-                self.fresh({name: data, CG: bytes(2048)})
-                proc = self.run_(*args, name, program="zenpo-convert")
-                self.assertEqual(proc.returncode, 0, proc.stderr)
+        moved = {c: right[c] for c in range(0x30, 0x3A)}
+        moved.update({0x61 + i: right[0x41 + i] for i in range(26)})
+        heading = b"; Converted from v.psf.gz: PSF 1, 256 glyphs of 8x8.\n; Codes -m %s: %d glyphs; " \
+            b"%d of the font left out.\n; The %s column of each glyph is dropped: the image has 7 " \
+            b"columns.\n; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n"
+        for args, image, first in [
+                ([], right, heading % (b"01-FF", 255, 1, b"rightmost")),
+                (["--drop", "left"], [bytes(b & 0x7F for b in g) for g in font],
+                 heading % (b"01-FF", 255, 1, b"leftmost")),
+                (["-m", "41-5A>61,0x30-39"], [moved.get(c, bytes(8)) for c in range(256)],
+                 heading % (b"41-5A>61,0x30-39", 36, 220, b"rightmost"))]:
+            with self.subTest(args=args):
+                self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x00\x08" + b"".join(font)),
+                            CG: bytes(2048)})
+                proc = self.run_(*args, "v.psf.gz", program="zenpo-convert")
+                self.assertEqual((proc.returncode, proc.stdout[:len(first)]), (0, first), proc.stderr)
                 self.put("font.txt", proc.stdout)
                 self.expect(self.run_("font.txt"), done(), files={CG: bytes(8) + b"".join(image[1:])})
-        self.expect(self.run_("--png", "v.png", "v.psf", program="zenpo-convert"), b"",
-                    b"v.psf: warning: 26 glyphs lose set pixels of their rightmost column, "
+        self.expect(self.run_("--png", "v.png", "v.psf.gz", program="zenpo-convert"), b"",
+                    b"v.psf.gz: warning: 26 glyphs lose set pixels of their rightmost column, "
                     b"which the image has no room for\n")
         self.assertEqual(png_size(self.get("v.png")), (557, 18 + 16 * 33 + 5))
 
@@ -350,19 +357,16 @@ class DumpTest(Test):
         return self.run_(*args, program="zenpo-dump")
 
     def test_dump_patches_back_to_the_same_image(self):
-        for seed in range(2):
-            generator = random.Random(seed)
-            size = 2048 + generator.randrange(64)  # a part slot at the end is left out
-            image = bytes(generator.getrandbits(7) for _ in range(size))
-            with self.subTest(seed=seed):
-                self.fresh({CG: image})
-                proc = self.dump()
-                self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYSCG.ROM\n"))
-                self.assertTrue(proc.stdout.startswith(b"; Font of SUBSYSCG.ROM (%d bytes), codes 0x1"
-                                                       b" to 0xFF.\n" % size), proc.stdout[:80])
-                self.assertEqual(proc.stdout.count(b"\n@"), 255)
-                self.put("font.txt", proc.stdout)
-                self.expect(self.run_("font.txt"), done(), files={CG: image})  # not a single warning
+        generator = random.Random(1)
+        image = bytes(generator.getrandbits(7) for _ in range(2048 + 61))  # a part slot left out
+        self.put(CG, image)
+        proc = self.dump()
+        self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYSCG.ROM\n"))
+        self.assertTrue(proc.stdout.startswith(b"; Font of SUBSYSCG.ROM (2109 bytes), codes 0x1 to "
+                                               b"0xFF.\n"), proc.stdout[:80])
+        self.assertEqual(proc.stdout.count(b"\n@"), 255)
+        self.put("font.txt", proc.stdout)
+        self.expect(self.run_("font.txt"), done(), files={CG: image})  # not a single warning
 
     def test_ranges_and_slots_past_the_end(self):
         self.put(C, bytes(range(128)) + b"tail")  # codes 0 to 15 and a part slot

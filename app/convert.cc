@@ -124,7 +124,7 @@ int write_picture(const Options& o, const PatchPlan& plan) {
   std::vector<PictureGlyph> glyphs;
   for (const FontGlyph& g : plan.glyphs) {
     PictureGlyph picture_glyph{g.code, {}};
-    std::memcpy(picture_glyph.rows, g.rows, 8);
+    std::memcpy(picture_glyph.rows, g.rows, sizeof picture_glyph.rows);
     glyphs.push_back(picture_glyph);
   }
   Picture picture;

@@ -144,7 +144,7 @@ int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, const char* png) {
   }
   for (size_t i = 0; i < glyphs.size(); ++i) {
     glyphs[i].code = first + static_cast<uint32_t>(i);
-    std::memcpy(glyphs[i].rows, &bytes[i * 8], 8);
+    std::memcpy(glyphs[i].rows, &bytes[i * 8], sizeof glyphs[i].rows);
   }
   Picture picture;
   if (!draw_glyph_picture(glyphs, 0x80, picture)) {

@@ -110,8 +110,9 @@ KernelIo read_through_font(FILE* font, int64_t& size) {
   size = done;
   if (got == 0) return KernelIo::done;
   errno = read_errno;
-  return done == 0 && (errno == EINVAL || errno == ENOSYS) ? KernelIo::unsupported
-                                                           : KernelIo::failed;
+  // Where nothing was read, reading through memory either works or fails
+  // with the real reason.
+  return done == 0 ? KernelIo::unsupported : KernelIo::failed;
 #else
   (void)font;
   (void)size;
@@ -131,8 +132,9 @@ KernelIo copy_font_to_rom(FILE* font, FILE* rom, int64_t size) {
         copy_file_range(fileno(font), &from, fileno(rom), &to, static_cast<size_t>(size - from), 0);
     if (copied > 0) continue;
     if (copied == 0) errno = EIO;  // the font file shrank meanwhile
-    bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
-    return to == 0 && refused ? KernelIo::unsupported : KernelIo::failed;
+    // Where nothing was copied, copying through memory either works or
+    // fails with the real reason.
+    return to == 0 ? KernelIo::unsupported : KernelIo::failed;
   }
   if (from < size) {
     errno = EINTR;

@@ -38,9 +38,9 @@ bool read_font_bytes(FILE* font, std::vector<char>& bytes);
 // unknown size.
 void reserve_glyphs(FILE* font, std::vector<PatchGlyph>& glyphs);
 
-// How a transfer inside the kernel ended: `unsupported` where the system
-// or the kind of file does not allow it, with nothing written; errno is set
-// after `failed`.
+// How a transfer inside the kernel ended: `unsupported` when it moved no
+// byte, whether the system refused it or it failed at once, so that the
+// caller goes through memory instead; errno is set after `failed`.
 enum class KernelIo { done, unsupported, failed };
 
 // Reads all of the regular file `font` through to the null device, which

@@ -94,7 +94,6 @@ bool make_room(FILE* rom, const std::vector<RomExtent>& extents, int64_t size) {
 
 // Cuts or stretches the image to `size` bytes; false with errno set.
 bool resize_file(FILE* rom, int64_t size) {
-  if (std::fflush(rom) != 0) return false;
 #ifdef _WIN32
   errno = _chsize_s(_fileno(rom), size);
   return errno == 0;

@@ -69,7 +69,7 @@ std::string u16(std::initializer_list<uint16_t> values) {
 std::string gzip(const std::string& data) {
   std::string out(compressBound(data.size()) + 32, '\0');
   z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   z.avail_in = static_cast<uInt>(data.size());
   z.next_out = reinterpret_cast<Bytef*>(out.data());

@@ -87,8 +87,8 @@ void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph,
   for (uint32_t i = 0; i < font.count; ++i) {
     FontGlyph glyph{codes.empty() ? i : codes[i], i, {}};
     if (glyph.code == kNoCode) continue;
-    for (uint32_t r = 0; r < 8; ++r)
-      glyph.rows[r] = data[size_t{i} * bytes_per_glyph + r * row_bytes];
+    const unsigned char* bits = data + size_t{i} * bytes_per_glyph;
+    for (uint8_t& row : glyph.rows) row = *bits, bits += row_bytes;
     font.glyphs.push_back(glyph);
   }
 }

@@ -109,19 +109,18 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
   fill(picture,
        {left, kPictureTop, 16 * kCellPitch + 1, static_cast<int>(rows.size()) * kCellPitch + 1},
        kGrid);
-  size_t next = 0;
+  auto top = [](size_t r) { return kPictureTop + 1 + static_cast<int>(r) * kCellPitch; };
+  auto x = [&](uint32_t column) { return left + 1 + static_cast<int>(column) * kCellPitch; };
   for (size_t r = 0; r < rows.size(); ++r) {
-    int y = kPictureTop + 1 + static_cast<int>(r) * kCellPitch;
-    draw_code(picture, left - 4, y + (kCellPixels - 5 * kDigitScale) / 2, rows[r],
+    draw_code(picture, left - 4, top(r) + (kCellPixels - 5 * kDigitScale) / 2, rows[r],
               digit_count(rows[r]));
-    for (uint32_t c = 0; c < 16; ++c) {
-      int x = left + 1 + static_cast<int>(c) * kCellPitch;
-      if (next < glyphs.size() && glyphs[next].code == rows[r] + c) {
-        draw_cell(picture, x, y, glyphs[next++].rows, marked);
-      } else {
-        fill(picture, {x, y, kCellPixels, kCellPixels}, kNoGlyph);
-      }
-    }
+    for (uint32_t c = 0; c < 16; ++c)
+      fill(picture, {x(c), top(r), kCellPixels, kCellPixels}, kNoGlyph);
+  }
+  size_t r = 0;
+  for (const PictureGlyph& g : glyphs) {
+    while (rows[r] != (g.code & ~0xFu)) ++r;  // the glyphs ascend, as the rows do
+    draw_cell(picture, x(g.code & 0xF), top(r), g.rows, marked);
   }
   return true;
 }

@@ -8,9 +8,9 @@
 
 namespace {
 
-// The merged glyphs of `text` as "CODE: r0 r1 ... r7", a row not given as "--".
-std::string glyphs_of(std::string_view text) {
-  PatchParser p = parse_font_patch(text);
+// The merged glyphs of a parse as "CODE: r0 r1 ... r7", a row not given as
+// "--"; with `warnings`, then its warnings, one "LINE: TEXT" line each.
+std::string merged(PatchParser p, bool warnings = false) {
   merge_patch_glyphs(p);
   std::string out;
   for (const PatchGlyph& g : p.glyphs) {
@@ -23,17 +23,15 @@ std::string glyphs_of(std::string_view text) {
       out += part;
     }
   }
-  return out;
-}
-
-// The warnings of `text`, one "LINE: TEXT" line each.
-std::string warnings_of(std::string_view text) {
-  PatchParser p = parse_font_patch(text);
-  merge_patch_glyphs(p);
-  std::string out;
+  if (!warnings) return out;
+  out.clear();
   for (const PatchWarning& w : p.warnings) out += std::to_string(w.line) + ": " + w.text + "\n";
   return out;
 }
+
+std::string glyphs_of(std::string_view text) { return merged(parse_font_patch(text)); }
+
+std::string warnings_of(std::string_view text) { return merged(parse_font_patch(text), true); }
 
 // A header and eight copies of one row line.
 std::string glyph(const std::string& header, const std::string& row) {
@@ -74,6 +72,18 @@ TEST(FontPatchLineEnds, CtrlZEndsTheText) {
             "1: glyph 0x1 ends after 0 of its 8 rows; the others keep their old bytes\n");
 }
 
+TEST(FontPatchLineEnds, AnyChunkingGivesTheSameResult) {
+  // Chunks of one buffer: a read past the end of one sees the next bytes.
+  const std::string text = "@41\n0001000\r\n@4Z\n1111111\n@43\r\n0000011\r 0000100\n@44";
+  for (size_t cut = 1; cut <= text.size(); ++cut) {
+    PatchParser p;
+    for (size_t at = 0; at < text.size(); at += cut)
+      parse_patch_chunk(p, text.data() + at, std::min(cut, text.size() - at));
+    finish_patch_parse(p);
+    EXPECT_EQ(merged(p) + merged(p, true), glyphs_of(text) + warnings_of(text)) << cut;
+  }
+}
+
 TEST(FontPatchLongLines, ALineIsOneLineWhateverItsLength) {
   // A long comment never turns into a row, and a long row is one row.
   std::string text = "@7\n;" + std::string(100000, '0') + "\n" + std::string(300, '0') + "1\n" +
@@ -83,7 +93,7 @@ TEST(FontPatchLongLines, ALineIsOneLineWhateverItsLength) {
 
 TEST(FontPatchHeaders, NumbersReadAsPercentX) {
   for (const char* header : {"@41", "@0x41", "@0X41", "@ 41", "@\t+41", "@41h", "@100000041",
-                             "@0000000041", "@41 ; A"}) {
+                             "@0000000041", "@41 ; A", "@\v41", "@\f41", "@\r41"}) {
     EXPECT_EQ(glyphs_of(glyph(header, "1111111")), "41: 7F 7F 7F 7F 7F 7F 7F 7F") << header;
   }
 #ifdef __GLIBC__

@@ -350,38 +350,34 @@ class DumpTest(Test):
     def dump(self, *args):
         return self.run_(*args, program="zenpo-dump")
 
-    def test_dump_patches_back_to_the_same_image(self):
+    def test_dump_patches_back_to_the_same_image_but_bit_7(self):
         generator = random.Random(1)
-        image = bytes(generator.getrandbits(7) for _ in range(2048 + 61))  # a part slot left out
-        self.put(CG, image)
+        image = bytearray(generator.getrandbits(7) for _ in range(2048 + 61))  # a part slot left out
+        image[0x20A], image[0x40F] = 0xC1, 0x80
+        self.put(CG, bytes(image))
         proc = self.dump()
-        self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYSCG.ROM\n"))
+        self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYSCG.ROM\nSUBSYSCG"
+                         b".ROM: warning: 2 rows have bit 7 set, which a patch cannot write: patched "
+                         b"back, they lose it\n"))
         self.assertTrue(proc.stdout.startswith(b"; Font of SUBSYSCG.ROM (2109 bytes), codes 0x1 to "
                                                b"0xFF.\n"), proc.stdout[:80])
         self.assertEqual(proc.stdout.count(b"\n@"), 255)
+        self.assertIn(b"; row 2 of 0x41 is 0xC1: bit 7 cannot be written back\n@41\n", proc.stdout)
+        for args, count in [(["0x105"], 1), (["A9", "aF"], 7)]:  # FIRST alone: up to 0xFF or FIRST
+            self.assertEqual(self.dump(CG, *args).stdout.count(b"\n@"), count, args)
         self.put("font.txt", proc.stdout)
+        image[0x20A], image[0x40F] = 0x41, 0
         self.expect(self.run_("font.txt"), done(), files={CG: image})  # not a single warning
 
     def test_ranges_and_slots_past_the_end(self):
         self.put(C, bytes(range(128)) + b"tail")  # codes 0 to 15 and a part slot
-        proc = self.dump(C, "0E", "19")
+        proc = self.dump(C, "0X0E", "1f")
         self.assertEqual((proc.returncode, proc.stdout.count(b"\n@")), (0, 2))
         self.assertIn(b"; Codes from 0x10 on lie past the end of the image: left out.\n", proc.stdout)
         self.assertTrue(proc.stdout.endswith(b"@0F\n" + b"".join(
             format(byte, "07b").encode() + b"\n" for byte in range(120, 128))))
         proc = self.dump()  # SUBSYSCG.ROM is missing: the other image is dumped
         self.assertEqual((proc.returncode, proc.stderr), (0, b"Source file is the SUBSYS_C.ROM\n"))
-
-    def test_rows_with_bit_7(self):
-        image = bytes(b & 0x7F for b in IMAGE[:0x208]) + b"\x08\x14\xC1\x22\x3E\x22\x22\x00" + bytes(7) + b"\x80"
-        self.put(CG, image)
-        proc = self.dump(CG)
-        self.assertEqual((proc.returncode, proc.stderr), (0, b"SUBSYSCG.ROM: warning: 2 rows have "
-                         b"bit 7 set, which a patch cannot write: patched back, they lose it\n"))
-        self.assertIn(b"; row 2 of 0x41 is 0xC1: bit 7 cannot be written back\n@41\n", proc.stdout)
-        self.put("font.txt", proc.stdout)
-        self.expect(self.run_("font.txt"), done(),
-                    files={CG: image[:0x20A] + b"\x41" + image[0x20B:-1] + b"\0"})
 
     def test_picture(self):
         self.put(CG, IMAGE[:1024])
@@ -391,7 +387,7 @@ class DumpTest(Test):
     def test_errors(self):
         usage = b"usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n"
         self.put(CG, IMAGE)
-        for args, stderr in [([CG, "0"], usage), ([CG, "0x"], usage), ([CG, "zz"], usage),
+        for args, stderr in [([CG, "0"], usage), ([CG, "0x"], usage), ([CG, "zz"], usage), ([CG, "1x5"], usage), (["--png"], usage),
                              ([CG, "10000000"], usage), ([CG, "41", "40"], usage),
                              ([CG, "1", "2", "3"], usage), (["-h"], usage),
                              (["missing.rom"], b"Failed to open ROM image: No such file or directory\n"),

@@ -180,7 +180,8 @@ class ZenpoTest(Test):
             with self.subTest(files=list(files), args=args):
                 self.fresh(files)
                 utf8 = any(not arg.isascii() for arg in args)  # Wine reads such a name so
-                proc = self.run_(*args, merge=stderr is None, env={"LC_ALL": "C.UTF-8"} if utf8 else None)
+                proc = self.run_(*args, merge=stderr is None,
+                                 env={"LC_ALL": "C.UTF-8"} if utf8 else None)
                 self.expect(proc, stdout, stderr or b"", status, after)
                 self.assertEqual(sorted(os.listdir(self.dir)), sorted({n.split("/")[0] for n in files}))
 
@@ -276,9 +277,9 @@ class IntactImageTest(Test):
         if shutil.which("strace") is None:
             self.skipTest("strace is missing: nothing sends the interrupt in the write phase")
 
-        def traced(name, when, **kw):  # zenpo, sent signal `name` at its `when`-th write
-            return self.run_("font.txt", **kw, runner=["strace", "-o", "/dev/null", "-e",
-                             "trace=write", "-e", "inject=write:signal=%s:when=%d" % (name, when)])
+        def traced(name, when, error="", **kw):  # zenpo, sent signal `name` at its `when`-th write
+            return self.run_("font.txt", **kw, runner=["strace", "-o", "/dev/null", "-e", "trace="
+                             "write", "-e", "inject=write:%ssignal=%s:when=%d" % (error, name, when)])
         text = glyphs(range(2, 0x100, 2))  # glyphs apart: a write each, all inside the image
         for when in (1, 3, 50):  # the first write, one part-way and the last but some
             for name in ("SIGINT", "SIGTERM", "SIGHUP"):
@@ -286,6 +287,10 @@ class IntactImageTest(Test):
                     self.fresh({CG: IMAGE, "font.txt": text})
                     self.expect(traced(name, when), done(target_only=True),
                                 status=-getattr(signal, name), files={CG: IMAGE})
+        # A write that fails as the interrupt comes is told of all the same.
+        self.fresh({CG: IMAGE, "font.txt": text})
+        self.expect(traced("SIGINT", 3, "error=ENOSPC:"), done(target_only=True), b"Failed to write "
+                    b"ROM image: No space left on device\n", -signal.SIGINT, {CG: IMAGE})
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})
         proc = traced("SIGHUP", 3, preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
@@ -311,9 +316,11 @@ class ConvertTest(Test):
                 ([], right, heading % (b"01-FF", 255, 1, b"rightmost"),
                  lost % (losing(1, range(1, 256)), b"rightmost")),
                 (["--drop", "left"], [bytes(b & 0x7F for b in g) for g in font],
-                 heading % (b"01-FF", 255, 1, b"leftmost"), lost % (losing(0x80, range(1, 256)), b"leftmost")),
+                 heading % (b"01-FF", 255, 1, b"leftmost"),
+                 lost % (losing(0x80, range(1, 256)), b"leftmost")),
                 (["-m", "41-5A>61,0x30-39"], [moved.get(c, bytes(8)) for c in range(256)],
-                 heading % (b"41-5A>61,0x30-39", 36, 220, b"rightmost"), lost % (losing(1, mapped), b"rightmost"))]:
+                 heading % (b"41-5A>61,0x30-39", 36, 220, b"rightmost"),
+                 lost % (losing(1, mapped), b"rightmost"))]:
             with self.subTest(args=args):
                 self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x00\x08" + b"".join(font)),
                             CG: bytes(2048)})
@@ -387,7 +394,8 @@ class DumpTest(Test):
     def test_errors(self):
         usage = b"usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n"
         self.put(CG, IMAGE)
-        for args, stderr in [([CG, "0"], usage), ([CG, "0x"], usage), ([CG, "zz"], usage), ([CG, "1x5"], usage), (["--png"], usage),
+        for args, stderr in [([CG, "0"], usage), ([CG, "0x"], usage), ([CG, "zz"], usage),
+                             ([CG, "1x5"], usage), (["--png"], usage),
                              ([CG, "10000000"], usage), ([CG, "41", "40"], usage),
                              ([CG, "1", "2", "3"], usage), (["-h"], usage),
                              (["missing.rom"], b"Failed to open ROM image: No such file or directory\n"),

@@ -64,8 +64,8 @@ bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, RomBackup&
 // to cover it; false with errno set. The C library itself writes the room
 // where the file system cannot reserve it, so a failure is a real one.
 bool reserve_room(FILE* rom, RomExtent room) {
-  errno = posix_fallocate(fileno(rom), static_cast<off_t>(room.offset),
-                          static_cast<off_t>(room.size));
+  errno =
+      posix_fallocate(fileno(rom), static_cast<off_t>(room.offset), static_cast<off_t>(room.size));
   return errno == 0;
 }
 #else

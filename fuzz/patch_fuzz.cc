@@ -77,7 +77,8 @@ std::string import_into(std::string_view text, const std::string& old) {
   // The font file is opened again by name, as zenpo opens it.
   FILE* font = std::tmpfile();
   FILE* rom = std::tmpfile();
-  check(font && rom && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
+  check(font != nullptr && rom != nullptr &&
+            std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
             std::fflush(font) == 0 && std::fwrite(old.data(), 1, old.size(), rom) == old.size() &&
             std::fflush(rom) == 0,
         "cannot make the font file and the image");

@@ -25,7 +25,7 @@ struct FailingImage {
 
 FailingImage& image_of(void* cookie) { return *static_cast<FailingImage*>(cookie); }
 
-const cookie_io_functions_t kFailingImage = {
+constexpr cookie_io_functions_t kFailingImage = {
     [](void* cookie, char* out, size_t size) -> ssize_t {
       FailingImage& image = image_of(cookie);
       size_t n = image.at < image.bytes.size() ? image.bytes.copy(out, size, image.at) : 0;

@@ -16,7 +16,7 @@
 #include "fontimport.h"
 #include "fuzz_common.h"
 
-// Where the library's types live, so that the standard algorithms find them.
+// At global scope, beside the library's types, so that the standard algorithms find them.
 inline bool operator==(const PatchGlyph& a, const PatchGlyph& b) {
   return a.code == b.code && a.line == b.line && std::memcmp(a.rows, b.rows, sizeof a.rows) == 0;
 }

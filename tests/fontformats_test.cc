@@ -54,12 +54,6 @@ std::string psf2(std::array<uint32_t, 7> words, const std::string& tail = "") {
   return out + glyph_bytes(words[3], words[4]) + tail;
 }
 
-std::string repeat(const std::string& text, int times) {
-  std::string out;
-  while (times-- > 0) out += text;
-  return out;
-}
-
 std::string u16(std::initializer_list<uint16_t> values) {
   std::string out;
   for (uint16_t v : values) out += {static_cast<char>(v), static_cast<char>(v >> 8)};
@@ -101,79 +95,54 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
     std::string font;  // the start of its description
     bool unicode = false;
   } cases[] = {
-      {psf1(0, 8), vga + "<"},
-      {psf1(1, 8), "PSF 1 8 512 0/0=0001020304050607 (510) 1FF/1FF=48494A4B4C4D4E4F<"},
       {psf1(0, 8), vga + "; 0: the font has no Unicode table: codes are glyph positions<", true},
       // First code points, not those of a sequence; an entry of only a sequence has no code.
       {psf1(2, 8,
             u16({0x41, 0xFFFE, 0x42, 0x43, 0xFFFF, 0xFFFE, 0x44, 0xFFFF, 0x263A}) +
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8 256 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
-      {psf1(2, 8), "PSF 1 8 256 U 0/0"},
       {psf1(4, 8, u16({0x41})), bad_table, true},
       {psf1(0, 16),
        "0: the glyphs are 8x16: only glyphs 8 rows high and at most 8 columns wide convert<"},
-      {psf1(0, 8).substr(0, 2051),
-       "0: the file is cut short: 256 glyphs end at byte 2052, the file has 2051<"},
-      {psf2({0, 40, 0, 3, 8, 8, 5}), "PSF 2 5 3 0/0=0001020304050607 (1) 2/2=101112131415"},
       {psf2({0, 32, 1, 3, 8, 8, 1}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xFE\xFF"),
        "PSF 2 1 3 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
       {psf2({0, 32, 1, 4, 8, 8, 8}, "\xF0\x9F\x98\x80\xFF\xC3\xA9\xFF\xFF\x7F\xFF"),
        "PSF 2 8 4 U 1F600/0=0001020304050607 (1) 7F/3=18191A1B1C1D1E1F<", true},
-      {psf2({0, 32, 1, 1, 8, 8, 8}, "\xC3\x28\xFF"), bad_table, true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), bad_table, true},
       {psf2({0, 32, 1, 2, 8, 8, 8}, "A\xFF"), bad_table, true},
       {psf2({0, 32, 0, 1, 7, 8, 8}), "0: the header gives 7 bytes a glyph, too few for 8x8<"},
       {psf2({0, 32, 0, 1, 16, 8, 9}), "0: the glyphs are 9x8:"},
-      {psf2({0, 32, 0, 1, 8, 8, 0}), "0: the glyphs are 0x8:"},
       {psf2({1, 32, 0, 3, 8, 8, 8}), "0: PSF 2 version 1 is unknown<"},
       {psf2({0, 31, 0, 3, 8, 8, 8}), "0: the header size 31 is below 32<"},
-      {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 31), "0: the file is cut short in its header<"},
       {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 4), "0: the file is cut short in its header"},
       {psf2({0, 32, 0, 0, 8, 8, 8}), "PSF 2 8 0<"},
-      {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 55), "0: the file is cut short: 3 glyphs"},
       {"\x72\xB5\x4A\x87" + zeros, "0: not a PSF font: the magic number is wrong<"},
       // A box sits on the baseline of the cell; padding bits past its width are dropped.
       {bdf("3 2 1 0", "fA\na0\n"), "BDF 2.1 8 1 41/0=0000000000705000<"},
       {"\r\n " + bdf("1 1 7 -1", "90\r\n"), "BDF 2.1 8 1 41/0=0000000000000001<"},
       {bdf("0 0 0 0", ""), "BDF 2.1 8 1 41/0=0000000000000000<"},
-      {bdf("2 8 0 -1", repeat("40\n", 7) + "C0\n",
+      {bdf("2 8 0 -1", "40\n40\n40\n40\n40\n40\n40\nC0\n",
            "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 2\nA 1\nSTARTCHAR "
            "B\nENDPROPERTIES\nFONTBOUNDINGBOX 2 8 0 -1\n"),
        "BDF 2.1 2 1 41/0=40404040404040C0<"},
       {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\n" + no + bdf("9 1 0 0", "FF00\n", ""),
        "BDF 2.1 8 2; 10: " + a + "is 9x1 and does not fit the font's cell; skipped<"},
-      {bdf("8 1 0 -2", "FF\n"), "BDF 2.1 8 1; 5: " + a + "is 8x1 and does not fit"},
-      {bdf("1 1 -1 0", "80\n"), "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not fit"},
-      {bdf("1 8 0 0", repeat("80\n", 8)), "BDF 2.1 8 1; 5: " + a + "is 1x8 and does not"},
       {bdf("1 1 0 -2147483648", "00\n"), "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not"},
-      {bdf("1 1 0 0", "0\n"),
-       "7: bad BITMAP row of " + a.substr(0, 23) + ": expected 2 hexadecimal digits<"},
       {bdf("9 1 0 0", "FF\n"), "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
       {bdf("1 1 0 0", "G0\n"), "7: bad BITMAP row"},
       {bdf("1 1 0 0", "00\n00\n"), "8: " + a + "has more BITMAP rows than the 1 of its BBX<"},
       {bdf("1 2 0 0", "00\n"), "8: " + a + "has 1 BITMAP rows; its BBX gives 2<"},
-      {bdf("1 -1 0 0", ""), "5: bad BBX of " + a.substr(0, 23) + "<"},
       {bdf("-1 1 0 0", ""), "5: bad BBX"},
-      {bdf("1 1 0 2147483648", ""), "5: bad BBX"},
       {bdf("1 1 0 -2147483649", ""), "5: bad BBX"},
-      {bdf("1 1 0 0x", ""), "5: bad BBX"},
       {head + "STARTCHAR A\nENCODING x\n", "4: bad ENCODING of glyph 'A'<"},
       {head + "STARTCHAR n\nENCODING -1\nBBX 1\n", "5: bad BBX of glyph 'n' (ENCODING -1)<"},
-      {head + "STARTCHAR A\nBBX 1 1 0 0\nBITMAP\n",
-       "5: glyph 'A' has no ENCODING or BBX before BITMAP<"},
       {head + "STARTCHAR A\nENCODING 1\nBITMAP\n", "5: glyph 'A' (ENCODING 1) has no ENC"},
-      {head + "STARTCHAR A\nENCODING 1\nSTARTCHAR B\n",
-       "5: glyph 'A' (ENCODING 1) has no ENDCHAR<"},
-      {head + "STARTCHAR A\nENDFONT\n", "4: glyph 'A' has no ENDCHAR<"},
-      {head + "STARTCHAR A\nBBX 1 1 0 0\nENCODING 1\nBITMAP\n00\n", "7: glyph 'A' (ENC"},
       {head + "STARTCHAR A\n", "3: glyph 'A' has no ENDCHAR<"},
       {head, "2: the font has no ENDFONT: it is cut short<"},
       {"STARTFONT 2.1\nSTARTCHAR A\n", "2: no FONTBOUNDINGBOX before the first glyph<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0\n", "2: bad FONTBOUNDINGBOX<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n",
        "2: the font's cell is 8x16: only fonts 8 rows high and at most 8 columns wide convert<"},
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 0 8 0 0\n", "2: the font's cell is 0x8"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 9 8 0 0\n", "2: the font's cell is 9x8"},
       // Glyphs placed in one cell cannot move to another (found by fuzzing).
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n",
@@ -183,21 +152,14 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "hex 8 2 41/0=0011223344556677 FFFFFFFF/1=8899AABBCCDDEEFF<"},
       {"41:" + zeros + zeros,
        "1: glyph 41 has 32 hexadecimal digits (8x16): only 8x8 glyphs of 16 digits convert<"},
-      {"41:" + zeros + zeros + zeros + zeros, "1: glyph 41 has 64 hexadecimal digits (16x16)"},
       {"41:" + zeros.substr(1), "1: glyph 41 has 15 hexadecimal digits: only"},
       {"41:" + zeros + "\n:0\n", "2: " + not_hex + "<"},
       {"41:" + zeros + "\n123456789:0\n", "2: " + not_hex},
-      {"41:" + zeros + "\n4g:0\n", "2: " + not_hex},
-      {"41:" + zeros + "\n41:\n", "2: " + not_hex},
-      {"41:" + zeros + "\n41\n", "2: " + not_hex},
       {"41:" + zeros.substr(1) + "g", "1: " + not_hex},
       {"#\n41", "0: not a font that converts: neither PSF 1 or 2, BDF nor a hex font<"},
-      {"\x36", "0: not a font that converts"},
       {":0\n", "0: not a font that converts"},
       {"\x1F\x8B", "0: the gzip data is cut short<"},
-      {gzip(psf1(0, 8)), vga + "<"},
       {gzip("41:00") + gzip(zeros.substr(2)), "hex 8 1 41/0=0000000000000000<"},
-      {gzip(psf1(0, 8)).substr(0, 300), "0: the gzip data is cut short<"},
       {"\x1F\x8B" + zeros, "0: the gzip data is damaged: unknown compression method<"},
       {gzip(std::string((64 << 20) + 1, '0')), "0: the gzip data unpacks to more than 64 MiB<"},
   };
@@ -219,7 +181,6 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   for (const FontGlyph& g : plan.glyphs) codes += std::to_string(g.code) + " ";
   EXPECT_EQ(codes, "1 66 97 98 ");
   EXPECT_EQ(plan.left_out, 1u);     // 0x43
-  EXPECT_EQ(plan.lost_pixels, 3u);  // counted in the patch: 0x42 lands twice
   EXPECT_EQ(plan.dropped, 0x01);
   ASSERT_EQ(plan.warnings.size(), 2u);
   EXPECT_EQ(plan.warnings[0],
@@ -230,7 +191,6 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
             "at 0x61: left out");
   font.width = 7;
   plan = plan_patch(font, default_code_map(), DropSide::left);
-  EXPECT_EQ(plan.glyphs.size(), 3u);
   EXPECT_EQ(plan.left_out * 100u + plan.dropped * 10u + plan.lost_pixels, 100u);
   for (const char* bad : {"41-40", "41,", "", "0x", "x1", "41>", "41-", "41>42>43", "100000000",
                           "1-100000000", "1>100000000", "41 "}) {
@@ -243,11 +203,8 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   EXPECT_TRUE(parse_code_map(std::string_view("4142", 2), map, error));  // nothing past its end
   EXPECT_EQ(map[0].first, 0x41u);
   EXPECT_TRUE(parse_code_map("FFFFFFFF,0-Aa>0XfF", map, error));
-  EXPECT_EQ(map.size(), 2u);
   EXPECT_EQ(map[1].last * 1000 + map[1].target, 170255u);
   EXPECT_EQ(image_row(0xFF, 8, DropSide::left), 0x7F);
-  EXPECT_EQ(image_row(0x81, 8, DropSide::right), 0x40);
-  EXPECT_EQ(image_row(0xF8, 5, DropSide::left), 0x7C);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # End-to-end tests: the programs run in a fresh folder per case, as a user runs them, for what
-# only a whole run shows: the console bytes and their order, the exit status, the files, other
-# users, signals and file systems. The parsers have unit tests of their own. Run it so:
+# only a whole run shows: the console bytes and their order, the exit status, the files, signals
+# and file systems. The parsers have unit tests of their own. Run it so:
 #     python3 tests/e2e/zenpo_e2e.py --zenpo /abs/path/to/zenpo [--runner WINE] [unittest args]
 import argparse, collections, gzip, os, random, resource, shlex, shutil, signal
 import struct, subprocess, sys, tempfile, unittest
@@ -43,24 +43,18 @@ def warning(line, text, name="font.txt"):
     return ("%s:%s warning: %s\n" % (name, "%d:" % line if line else "", text)).encode()
 
 
+# A patch of the given codes, each with the given rows.
 def glyphs(codes, rows=("0101010",) * 8):
-    """A patch of the given codes, each with the given rows."""
     return "".join("@%x\n" % code + "".join(r + "\n" for r in rows) for code in codes).encode()
 
 
+# A hex font of the given codes, each glyph a different pattern.
 def glyphs_hex(codes):
-    """A hex font of the given codes, each glyph a different pattern."""
     return "".join("%04X:%016X\n" % (c, c * 0x0102030405060708 % (1 << 64)) for c in codes).encode()
 
 
-def png_size(data):
-    """(width, height) of a PNG file."""
-    assert data[:16] == b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", data[:16]
-    return struct.unpack(">II", data[16:24])
-
-
+# The environment of a run: LC_ALL=C unless `env` says otherwise; Wine kept quiet.
 def environment(env=None):
-    """The environment of a run: LC_ALL=C unless `env` says otherwise; Wine kept quiet."""
     base = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")}
     base.update({"LC_ALL": "C"} if env is None else env)
     base.update({"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
@@ -72,8 +66,8 @@ class Test(unittest.TestCase):
     def setUp(self):
         self.fresh()
 
+    # A new empty folder to run in, holding `files` (name: bytes).
     def fresh(self, files=()):
-        """A new empty folder to run in, holding `files` (name: bytes)."""
         tmp = tempfile.TemporaryDirectory()
         self.addCleanup(tmp.cleanup)
         self.dir = tmp.name
@@ -106,8 +100,8 @@ class Test(unittest.TestCase):
             proc.stderr = proc.stderr and proc.stderr.replace(b"\r\n", b"\n")
         return proc
 
+    # The run printed these bytes and ended so, and the files hold these bytes.
     def expect(self, proc, stdout, stderr=b"", status=0, files=()):
-        """The run printed these bytes and ended so, and the files hold these bytes."""
         self.assertEqual((proc.stdout, proc.stderr or b"", proc.returncode), (stdout, stderr, status))
         for name, data in dict(files).items():
             self.assertEqual(self.get(name), data, name)
@@ -118,8 +112,8 @@ class Test(unittest.TestCase):
 
 
 class ZenpoTest(Test):
+    # Each run in a folder of its own: what it prints, its status and the files after it.
     def test_runs(self):
-        """Each run in a folder of its own: what it prints, its status and the files after it."""
         font, bin_a, unsupported = {CG: IMAGE, "font.txt": PATCH_A}, PATCH_A + IMAGE[len(PATCH_A):], \
             BANNER + b"Unsupported file specified\n" + usage()
         cannot_read = b"Failed to open font file: Permission denied\n" if WINDOWS else \
@@ -181,8 +175,7 @@ class ZenpoTest(Test):
                 self.assertEqual(sorted(os.listdir(self.dir)), sorted({n.split("/")[0] for n in files}))
 
     def test_usage_follows_locale_codeset(self):
-        for env, encoding in [({"LC_ALL": "C"}, "shift_jis"), ({}, "shift_jis"),
-                              ({"LC_ALL": "C.UTF-8"}, "utf-8"), ({"LANG": "C.UTF-8"}, "utf-8"),
+        for env, encoding in [({}, "shift_jis"), ({"LANG": "C.UTF-8"}, "utf-8"),
                               ({"LC_CTYPE": "C.UTF-8", "LANG": "C"}, "utf-8"),
                               ({"LC_ALL": "C", "LANG": "C.UTF-8"}, "shift_jis")]:
             with self.subTest(env=env):  # on Windows output to a pipe stays in the code page
@@ -205,8 +198,8 @@ class ZenpoTest(Test):
 GROWING = [("font.txt", glyphs(range(1, 0xFA0)), 32000), ("font.bin", bytes(range(251)) * 160, 40160)]
 
 
+# A run that does not print "Done!" leaves the image byte for byte as it was.
 class IntactImageTest(Test):
-    """A run that does not print "Done!" leaves the image byte for byte as it was."""
 
     def expect_intact(self, proc, reason, name, size):
         grows = warning(35983 if name.endswith(".txt") else 0,
@@ -300,9 +293,6 @@ class ConvertTest(Test):
                                  (first, stderr, 0))
                 self.put("font.txt", proc.stdout)
                 self.expect(self.run_("font.txt"), done(), files={CG: bytes(8) + b"".join(image[1:])})
-        self.expect(self.run_("--png", "v.png", "v.psf.gz", program="zenpo-convert"), b"",
-                    lost % (losing(1, range(1, 256)), b"rightmost"))
-        self.assertEqual(png_size(self.get("v.png")), (557, 18 + 16 * 33 + 5))
 
     def test_errors(self):
         usage_line = b"usage: zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE\n"
@@ -360,7 +350,9 @@ class DumpTest(Test):
     def test_picture(self):
         self.put(CG, IMAGE[:1024])
         self.expect(self.dump("--png", "font.png", CG, "40", "4F"), b"")
-        self.assertEqual(png_size(self.get("font.png")), (557, 56))  # a row of 16 under the labels
+        png = self.get("font.png")  # a row of 16 cells under the labels
+        self.assertEqual((png[:16], struct.unpack(">II", png[16:24])),
+                         (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", (557, 56)))
 
     def test_errors(self):
         usage = b"usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n"

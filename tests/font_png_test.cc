@@ -6,39 +6,27 @@
 
 namespace {
 
-// The colour of a pixel as 0xRRGGBB.
-uint32_t colour(const Picture& p, int x, int y) {
-  const uint8_t* rgb = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
-  return uint32_t{rgb[0]} << 16 | rgb[1] << 8 | rgb[2];
-}
-
 TEST(DrawGlyphPicture, CellsInRowsOf16UnderTheirCodes) {
   Picture p;
   ASSERT_TRUE(
       draw_glyph_picture({{0x41, {0x81, 0x40, 0, 0, 0, 0, 0, 0xFF}}, {0x1234, {0x80}}}, 0x80, p));
   int left = picture_left(0x1230);  // four digits of row label
   ASSERT_EQ(left, 40);
-  EXPECT_EQ(p.width * 1000 + p.height, (left + 16 * 33 + 5) * 1000 + 18 + 2 * 33 + 5);
-  auto cell = [&](int row, int column, int y, int x) {  // pixel (x, y) of a 32-pixel cell
-    return colour(p, left + 1 + column * 33 + x, 18 + 1 + row * 33 + y);
+  auto cell = [&](int row, int column, int y, int x) {  // pixel (x, y) of a cell, as 0xRRGGBB
+    size_t at = static_cast<size_t>(19 + row * 33 + y) * p.width + left + 1 + column * 33 + x;
+    return uint32_t{p.rgb[at * 3]} << 16 | p.rgb[at * 3 + 1] << 8 | p.rgb[at * 3 + 2];
   };
   // 0x41: its first column is marked, set in row 0 and clear in row 1.
   EXPECT_EQ(cell(0, 1, 0, 0), 0xD01010u);
-  EXPECT_EQ(cell(0, 1, 4, 3), 0xFFE0E0u);
-  EXPECT_EQ(cell(0, 1, 7, 4), 0x000000u);
-  EXPECT_EQ(cell(0, 1, 0, 31), 0x000000u);
-  EXPECT_EQ(cell(0, 1, 3, 28), 0x000000u);
   EXPECT_EQ(cell(0, 1, 4, 8), 0xFFFFFFu);
-  EXPECT_EQ(cell(0, 1, 31, 31), 0x000000u);
   EXPECT_EQ(cell(0, 1, 31, 32), 0xA0A0A0u);  // the grid line after it
   EXPECT_EQ(cell(0, 0, 0, 0), 0xD0D0D0u);    // no glyph 0x40
   EXPECT_EQ(cell(1, 4, 0, 0), 0xD01010u);    // 0x1234, in the row of 0x1230
-  EXPECT_EQ(cell(1, 5, 31, 31), 0xD0D0D0u);
   // Every pixel, labels included, as checked by eye once.
   uint64_t hash = 14695981039346656037u;
   for (uint8_t byte : p.rgb) hash = (hash ^ byte) * 1099511628211u;
   EXPECT_EQ(hash, 4945216450554091721u);
-  std::string png = encode_png(p);
+  std::string png = encode_png(p);  // 573x89
   EXPECT_EQ(png.substr(0, 24),
             std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x02\x3d\0\0\0\x59", 24));
 }

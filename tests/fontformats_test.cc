@@ -54,12 +54,6 @@ std::string psf2(std::array<uint32_t, 7> words, const std::string& tail = "") {
   return out + glyph_bytes(words[3], words[4]) + tail;
 }
 
-std::string u16(std::initializer_list<uint16_t> values) {
-  std::string out;
-  for (uint16_t v : values) out += {static_cast<char>(v), static_cast<char>(v >> 8)};
-  return out;
-}
-
 std::string gzip(const std::string& data) {
   std::string out(compressBound(data.size()) + 32, '\0');
   z_stream z{};
@@ -83,25 +77,29 @@ std::string bdf(const std::string& box, const std::string& bitmap, const char* h
 }
 
 TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
-  const std::string vga = "PSF 1 8 256 0/0=0001020304050607 (254) FF/FF=2021222324252627";
   const std::string bad_table = "0: the Unicode table is damaged or cut short";
   const std::string not_hex = "not a line of a hex font: expected CODE:HEXDIGITS";
   const std::string a = "glyph 'A' (ENCODING 65) ";
   const std::string head = kBdfHead;
-  const std::string no = "ENDCHAR\n";
   const std::string zeros(16, '0');
   struct Case {
     std::string data;
     std::string font;  // the start of its description
     bool unicode = false;
   } cases[] = {
-      {psf1(0, 8), vga + "; 0: the font has no Unicode table: codes are glyph positions<", true},
+      {psf1(0, 8),
+       "PSF 1 8 256 0/0=0001020304050607 (254) FF/FF=2021222324252627; 0: the font has no Unicode "
+       "table: codes are glyph positions<",
+       true},
       // First code points, not those of a sequence; an entry of only a sequence has no code.
       {psf1(2, 8,
-            u16({0x41, 0xFFFE, 0x42, 0x43, 0xFFFF, 0xFFFE, 0x44, 0xFFFF, 0x263A}) +
+            std::string("A\0\xFE\xFF"
+                        "B\0C\0\xFF\xFF\xFE\xFF"
+                        "D\0\xFF\xFF\x3A\x26",
+                        18) +
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8 256 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
-      {psf1(4, 8, u16({0x41})), bad_table, true},
+      {psf1(4, 8, std::string("A", 2)), bad_table, true},
       {psf1(0, 16),
        "0: the glyphs are 8x16: only glyphs 8 rows high and at most 8 columns wide convert<"},
       {psf2({0, 32, 1, 3, 8, 8, 1}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xFE\xFF"),
@@ -125,7 +123,8 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
            "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 2\nA 1\nSTARTCHAR "
            "B\nENDPROPERTIES\nFONTBOUNDINGBOX 2 8 0 -1\n"),
        "BDF 2.1 2 1 41/0=40404040404040C0<"},
-      {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\n" + no + bdf("9 1 0 0", "FF00\n", ""),
+      {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\nENDCHAR\n" +
+           bdf("9 1 0 0", "FF00\n", ""),
        "BDF 2.1 8 2; 10: " + a + "is 9x1 and does not fit the font's cell; skipped<"},
       {bdf("1 1 0 -2147483648", "00\n"), "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not"},
       {bdf("9 1 0 0", "FF\n"), "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
@@ -180,7 +179,7 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   std::string codes;
   for (const FontGlyph& g : plan.glyphs) codes += std::to_string(g.code) + " ";
   EXPECT_EQ(codes, "1 66 97 98 ");
-  EXPECT_EQ(plan.left_out, 1u);     // 0x43
+  EXPECT_EQ(plan.left_out, 1u);  // 0x43
   EXPECT_EQ(plan.dropped, 0x01);
   ASSERT_EQ(plan.warnings.size(), 2u);
   EXPECT_EQ(plan.warnings[0],

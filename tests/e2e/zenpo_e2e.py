@@ -3,7 +3,7 @@
 # only a whole run shows: the console bytes and their order, the exit status, the files, signals
 # and file systems. The parsers have unit tests of their own. Run it so:
 #     python3 tests/e2e/zenpo_e2e.py --zenpo /abs/path/to/zenpo [--runner WINE] [unittest args]
-import argparse, collections, gzip, os, random, resource, shlex, shutil, signal
+import argparse, collections, gzip, os, pathlib, random, resource, shlex, shutil, signal
 import struct, subprocess, sys, tempfile, unittest
 
 PROGRAMS = {}  # zenpo, zenpo-dump and zenpo-convert: their paths, from --zenpo
@@ -48,18 +48,12 @@ def glyphs(codes, rows=("0101010",) * 8):
     return "".join("@%x\n" % code + "".join(r + "\n" for r in rows) for code in codes).encode()
 
 
-# A hex font of the given codes, each glyph a different pattern.
-def glyphs_hex(codes):
-    return "".join("%04X:%016X\n" % (c, c * 0x0102030405060708 % (1 << 64)) for c in codes).encode()
-
-
 # The environment of a run: LC_ALL=C unless `env` says otherwise; Wine kept quiet.
 def environment(env=None):
-    base = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")}
-    base.update({"LC_ALL": "C"} if env is None else env)
-    base.update({"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
-                if RUNNER else {})
-    return base
+    return {**{k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")},
+            **({"LC_ALL": "C"} if env is None else env),
+            **({"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
+               if RUNNER else {})}
 
 
 class Test(unittest.TestCase):
@@ -84,20 +78,17 @@ class Test(unittest.TestCase):
 
     def put(self, name, data):
         os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
-        with open(self.path(name), "wb") as f:
-            f.write(data)
+        pathlib.Path(self.path(name)).write_bytes(data)
 
     def get(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        return pathlib.Path(self.path(name)).read_bytes()
 
     def run_(self, *args, program="zenpo", env=None, merge=False, runner=(), **kw):
         kw = {"stdout": subprocess.PIPE, "stderr": subprocess.STDOUT if merge else subprocess.PIPE, **kw}
         proc = subprocess.run([*runner, *RUNNER, PROGRAMS.get(program, program), *args],
                               cwd=self.dir, env=environment(env), timeout=60, **kw)
         if WINDOWS:  # console lines end in CR LF
-            proc.stdout = proc.stdout.replace(b"\r\n", b"\n")
-            proc.stderr = proc.stderr and proc.stderr.replace(b"\r\n", b"\n")
+            proc.stdout, proc.stderr = (o and o.replace(b"\r\n", b"\n") for o in (proc.stdout, proc.stderr))
         return proc
 
     # The run printed these bytes and ended so, and the files hold these bytes.
@@ -184,7 +175,8 @@ class ZenpoTest(Test):
 
     def test_lost_output_fails_the_run(self):
         self.skip_on_windows("/dev/full is a POSIX device")
-        self.fresh({CG: IMAGE, "font.txt": PATCH_A, "a.hex": glyphs_hex(range(1, 0x100))})
+        self.fresh({CG: IMAGE, "font.txt": PATCH_A, "a.hex": b"".join(
+            b"%04X:%016X\n" % (c, c * 0x0102030405060708 % (1 << 64)) for c in range(1, 0x100))})
         for program, args in [("zenpo", ["font.txt"]), ("zenpo-dump", []),
                               ("zenpo-convert", ["a.hex"])]:
             with self.subTest(program=program), open("/dev/full", "wb") as full:
@@ -220,8 +212,7 @@ class IntactImageTest(Test):
         self.put("other", bytes(52000))  # what else the file system holds
         for name, data, size in GROWING:
             with self.subTest(name=name):
-                with open(os.path.join(fonts, name), "wb") as f:
-                    f.write(data)
+                pathlib.Path(fonts, name).write_bytes(data)
                 self.put(CG, IMAGE)
                 font = os.path.join(fonts, name)
                 self.expect_intact(self.run_(font), b"No space left on device", font, size)
@@ -251,10 +242,15 @@ class IntactImageTest(Test):
                     self.fresh({CG: IMAGE, "font.txt": text})
                     self.expect(traced(name, when), done(target_only=True),
                                 status=-getattr(signal, name), files={CG: IMAGE})
-        # A write that fails as the interrupt comes is told of all the same.
-        self.fresh({CG: IMAGE, "font.txt": text})
-        self.expect(traced("SIGINT", 3, "error=ENOSPC:"), done(target_only=True), b"Failed to write "
-                    b"ROM image: No space left on device\n", -signal.SIGINT, {CG: IMAGE})
+        # A write that fails as the interrupt comes is told of all the same, sent by a whole glyph
+        # (the third write) or by a row of glyph 0x8, cut short (the fifth, after its warning).
+        cut = glyphs([2, 4, 6]) + glyphs([8], ("1", "1")) + glyphs(range(10, 0x100, 2))
+        for font, when, warnings in [(text, 3, b""), (cut, 5, warning(28, "glyph 0x8 ends after 2 "
+                                     "of its 8 rows; the others keep their old bytes"))]:
+            self.fresh({CG: IMAGE, "font.txt": font})
+            self.expect(traced("SIGINT", when, "error=ENOSPC:"), done(target_only=True), warnings +
+                        b"Failed to write ROM image: No space left on device\n", -signal.SIGINT,
+                        {CG: IMAGE})
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})
         proc = traced("SIGHUP", 3, preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
@@ -380,8 +376,7 @@ def main():
         sys.exit("usage: %s --zenpo /path/to/zenpo [unittest args]" % sys.argv[0])
     zenpo = os.path.abspath(args.zenpo)
     folder, exe = os.path.split(zenpo)[0], os.path.splitext(zenpo)[1]
-    PROGRAMS.update({name: os.path.join(folder, name + exe) for name in ("zenpo-dump", "zenpo-convert")})
-    PROGRAMS["zenpo"] = zenpo
+    PROGRAMS.update({n: os.path.join(folder, n + exe) for n in ("zenpo-dump", "zenpo-convert")}, zenpo=zenpo)
     RUNNER, WINDOWS = shlex.split(args.runner), exe.lower() == ".exe"
     unittest.main(argv=[sys.argv[0]] + rest)
 

@@ -12,8 +12,8 @@ TEST(DrawGlyphPicture, CellsInRowsOf16UnderTheirCodes) {
       draw_glyph_picture({{0x41, {0x81, 0x40, 0, 0, 0, 0, 0, 0xFF}}, {0x1234, {0x80}}}, 0x80, p));
   int left = picture_left(0x1230);  // four digits of row label
   ASSERT_EQ(left, 40);
-  auto cell = [&](int row, int column, int y, int x) {  // pixel (x, y) of a cell, as 0xRRGGBB
-    size_t at = static_cast<size_t>(19 + row * 33 + y) * p.width + left + 1 + column * 33 + x;
+  auto cell = [&](size_t row, size_t column, size_t y, size_t x) {  // pixel (x, y), as 0xRRGGBB
+    size_t at = (19 + row * 33 + y) * static_cast<size_t>(p.width) + left + 1 + column * 33 + x;
     return uint32_t{p.rgb[at * 3]} << 16 | p.rgb[at * 3 + 1] << 8 | p.rgb[at * 3 + 2];
   };
   // 0x41: its first column is marked, set in row 0 and clear in row 1.

@@ -99,7 +99,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
                         18) +
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8 256 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
-      {psf1(4, 8, std::string("A", 2)), bad_table, true},
+      {psf1(4, 8, std::string("A\0", 2)), bad_table, true},
       {psf1(0, 16),
        "0: the glyphs are 8x16: only glyphs 8 rows high and at most 8 columns wide convert<"},
       {psf2({0, 32, 1, 3, 8, 8, 1}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xFE\xFF"),

@@ -84,11 +84,13 @@ bool psf2_table(const unsigned char* p, const unsigned char* end, uint32_t count
 // is not empty.
 void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph, uint32_t row_bytes,
                 const std::vector<uint32_t>& codes) {
+  // Rows are padded to whole bytes with clear bits; a set one is no pixel.
+  const auto in_cell = static_cast<unsigned char>(0xFF00 >> font.width);
   for (uint32_t i = 0; i < font.count; ++i) {
     FontGlyph glyph{codes.empty() ? i : codes[i], i, {}};
     if (glyph.code == kNoCode) continue;
     const unsigned char* bits = data + size_t{i} * bytes_per_glyph;
-    for (uint8_t& row : glyph.rows) row = *bits, bits += row_bytes;
+    for (uint8_t& row : glyph.rows) row = *bits & in_cell, bits += row_bytes;
     font.glyphs.push_back(glyph);
   }
 }

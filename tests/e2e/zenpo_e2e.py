@@ -227,37 +227,38 @@ class IntactImageTest(Test):
                 proc = self.run_(name, preexec_fn=limit, stdin=subprocess.DEVNULL)
                 self.expect_intact(proc, b"File too large", name, size)
 
-    def test_interrupt_while_writing(self):
+    def test_traced_interrupts_and_errors(self):
         self.skip_on_windows("the interrupt is sent by tracing a POSIX process")
         if shutil.which("strace") is None:
             self.skipTest("strace is missing: nothing sends the interrupt in the write phase")
 
-        def traced(name, when, error="", **kw):  # zenpo, sent signal `name` at its `when`-th write
-            return self.run_("font.txt", **kw, runner=["strace", "-o", "/dev/null", "-e", "trace="
-                             "write", "-e", "inject=write:%ssignal=%s:when=%d" % (error, name, when)])
+        def traced(inject, font="font.txt", **kw):  # zenpo, its system calls tampered with so
+            return self.run_(font, **kw, runner=["strace", "-o", "/dev/null", "-e", "inject=" + inject])
         text = glyphs(range(2, 0x100, 2))  # glyphs apart: a write each, all inside the image
         for when in (1, 3, 50):  # the first write, one part-way and the last but some
             for name in ("SIGINT", "SIGTERM", "SIGHUP"):
                 with self.subTest(when=when, signal=name):
                     self.fresh({CG: IMAGE, "font.txt": text})
-                    self.expect(traced(name, when), done(target_only=True),
+                    self.expect(traced("write:signal=%s:when=%d" % (name, when)), done(target_only=True),
                                 status=-getattr(signal, name), files={CG: IMAGE})
         # A write that fails as the interrupt comes is told of all the same, sent by a whole glyph
-        # (the third write) or by a row of glyph 0x8, cut short (the fifth, after its warning).
+        # (the third write) or by a row of glyph 0x8, cut short (the fifth, after its warning); and
+        # a read error part-way through a binary font, before anything is written.
         cut = glyphs([2, 4, 6]) + glyphs([8], ("1", "1")) + glyphs(range(10, 0x100, 2))
-        for font, when, warnings in [(text, 3, b""), (cut, 5, warning(28, "glyph 0x8 ends after 2 "
-                                     "of its 8 rows; the others keep their old bytes"))]:
-            self.fresh({CG: IMAGE, "font.txt": font})
-            self.expect(traced("SIGINT", when, "error=ENOSPC:"), done(target_only=True), warnings +
-                        b"Failed to write ROM image: No space left on device\n", -signal.SIGINT,
-                        {CG: IMAGE})
-        # A signal ignored by whoever started zenpo (nohup) stays ignored.
+        sigint, enospc = -signal.SIGINT, b"Failed to write ROM image: No space left on device\n"
+        for name, font, inject, stderr, status in [
+                ("font.txt", text, "write:error=ENOSPC:signal=SIGINT:when=3", enospc, sigint),
+                ("font.txt", cut, "write:error=ENOSPC:signal=SIGINT:when=5", warning(28, "glyph 0x8 "
+                 "ends after 2 of its 8 rows; the others keep their old bytes") + enospc, sigint),
+                ("font.bin", IMAGE, "sendfile:error=EIO:when=2", b"Failed to read font file: "
+                 b"Input/output error\n", 1)]:
+            self.fresh({CG: IMAGE, name: font})
+            self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
+        # A signal ignored by whoever started zenpo (nohup) stays ignored; no leak check under a tracer.
         self.fresh({CG: IMAGE, "font.txt": text})
-        proc = traced("SIGHUP", 3, preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN),
-                      env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"})  # none under a tracer
-        self.expect(proc, done(), files={CG: bytes(IMAGE[i] if i // 8 % 2 else 0x2A if i >= 16 else
-                                                       IMAGE[i] for i in range(2048))})
-
+        self.expect(traced("write:signal=SIGHUP:when=3", preexec_fn=lambda: signal.signal(
+            signal.SIGHUP, signal.SIG_IGN), env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"}),
+            done(), files={CG: bytes(0x2A if i >= 16 and i // 8 % 2 == 0 else IMAGE[i] for i in range(2048))})
 
 class ConvertTest(Test):
     def test_psf_font_patches_glyph_for_glyph(self):

@@ -228,10 +228,11 @@ class IntactImageTest(Test):
                 self.expect_intact(proc, b"File too large", name, size)
 
     def test_traced_interrupts_and_errors(self):
-        if WINDOWS or shutil.which("strace") is None:  # it tampers with a POSIX process's calls
-            self.skipTest("no strace to send the interrupts and errors" if not WINDOWS else "not on Windows")
+        if WINDOWS or shutil.which("strace") is None:
+            self.skipTest("needs strace, which tampers with the calls of a POSIX process")
 
-        # zenpo, its system calls tampered with so; no leak check, which fails under a tracer.
+        # zenpo under strace, its calls tampered with as `inject` says; no leak check, which
+        # cannot work under a tracer.
         def traced(inject, font="font.txt", **kw):
             return self.run_(font, **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
                              runner=["strace", "-o", "/dev/null", "-e", "inject=" + inject])
@@ -260,6 +261,7 @@ class IntactImageTest(Test):
         ignore = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)
         self.expect(traced("write:signal=SIGHUP:when=3", preexec_fn=ignore), done(), files={CG: bytes(
             0x2A if i >= 16 and i // 8 % 2 == 0 else IMAGE[i] for i in range(2048))})
+
 
 class ConvertTest(Test):
     def test_psf_font_patches_glyph_for_glyph(self):

@@ -23,3 +23,8 @@ void report_warning(const char* path, uint64_t line, const std::string& text) {
     (void)std::fprintf(stderr, "%s: warning: %s\n", path, text.c_str());
   }
 }
+
+void report_tool_error(const char* tool, const std::string& text) {
+  (void)std::fflush(stdout);
+  (void)std::fprintf(stderr, "%s: %s\n", tool, text.c_str());
+}

@@ -1,0 +1,238 @@
+// An output is written to a new file beside its place and moved over it
+// only once the last byte is out, so that a full disk or an interrupt never
+// leaves half a file where a whole one was. Devices (the null device, a
+// console, a pipe) are written in place, as they hold nothing to lose.
+#include "output_file.h"
+
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "console.h"
+#include "font_io.h"
+#include "windows_text.h"
+
+namespace {
+
+// What lies at an output's path before it is written.
+enum class Existing { none, file, device };
+
+// Bytes of an existing file looked at to tell its kind.
+constexpr size_t kProbeSize = 4096;
+
+// True when `head`, the first bytes of a file, are those of `kind`.
+bool holds_kind(std::string_view head, OutputKind kind) {
+  if (head.empty()) return true;  // an empty file holds nothing to lose
+  if (kind == OutputKind::png) return head.substr(0, 8) == "\x89PNG\r\n\x1a\n";
+  // Text, as a patch is: UTF-16 as Windows saves it, or bytes without the
+  // control codes that binary files are full of.
+  if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") return true;
+  for (char c : head) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && !(byte >= '\t' && byte <= '\r') && byte != 0x1A) return false;
+  }
+  return true;
+}
+
+const char* kind_name(OutputKind kind) {
+  return kind == OutputKind::png ? "a PNG picture" : "a font patch";
+}
+
+// Prints "TOOL: PATH: TEXT"; returns false.
+bool refuse(const char* tool, const char* path, const std::string& text) {
+  report_tool_error(tool, std::string(path) + ": " + text);
+  return false;
+}
+
+// Prints "TOOL: PATH: cannot write it: REASON" for errno; returns false.
+bool cannot_write(const char* tool, const char* path) {
+  return refuse(tool, path, std::string("cannot write it: ") + std::strerror(errno));
+}
+
+#ifdef _WIN32
+
+// Looks at the file at `path`: what it is, its identity and its first bytes.
+// False with errno set when it cannot be looked at.
+bool probe(const char* path, Existing& existing, FileIdentity& identity, std::string& head) {
+  std::wstring wide = wide_from_utf8(path);
+  FILE* file = wide.empty() ? nullptr : _wfopen(wide.c_str(), L"rb");
+  if (!file) {
+    existing = Existing::none;
+    return wide.empty() || errno == ENOENT;  // a folder cannot be opened: EACCES
+  }
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  existing = GetFileType(handle) == FILE_TYPE_DISK ? Existing::file : Existing::device;
+  identity = identity_of(file);
+  head.resize(existing == Existing::file ? kProbeSize : 0);
+  head.resize(std::fread(&head[0], 1, head.size(), file));
+  (void)std::fclose(file);  // read only
+  return true;
+}
+
+// Opens `path` for writing in place.
+FILE* open_in_place(const char* path) {
+  std::wstring wide = wide_from_utf8(path);
+  return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"wb");
+}
+
+// Opens a new file beside `path`, its UTF-8 name in `temp`; null with errno set.
+FILE* open_beside(const char* path, std::string& temp) {
+  temp = std::string(path) + ".zenpo-" + std::to_string(GetCurrentProcessId());
+  HANDLE handle = CreateFileW(wide_from_utf8(temp.c_str()).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (!file) CloseHandle(handle);
+  return file;
+}
+
+// Moves the written `temp` over `path`; false with errno set.
+bool move_over(const std::string& temp, const char* path) {
+  if (MoveFileExW(wide_from_utf8(temp.c_str()).c_str(), wide_from_utf8(path).c_str(),
+                  MOVEFILE_REPLACE_EXISTING))
+    return true;
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
+}
+
+void remove_file(const std::string& name) { (void)_wremove(wide_from_utf8(name.c_str()).c_str()); }
+
+#else
+
+bool probe(const char* path, Existing& existing, FileIdentity& identity, std::string& head) {
+  struct stat info;
+  if (stat(path, &info) != 0) {
+    existing = Existing::none;
+    return errno == ENOENT;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  identity = {true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  existing = S_ISREG(info.st_mode) ? Existing::file : Existing::device;
+  if (existing == Existing::device) return true;  // a pipe may have nothing to read yet
+  FILE* file = open_for_reading(path);
+  if (!file) return false;
+  head.resize(kProbeSize);
+  head.resize(std::fread(&head[0], 1, head.size(), file));
+  (void)std::fclose(file);  // read only
+  return true;
+}
+
+FILE* open_in_place(const char* path) { return std::fopen(path, "wb"); }
+
+// Opens a new file beside the file `path` names (beside a link's target), with
+// the mode the file has or a new one would get; its name in `temp`.
+FILE* open_beside(const char* path, std::string& temp) {
+  char real[PATH_MAX];
+  temp = realpath(path, real) ? real : path;
+  temp += ".XXXXXX";
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  mode_t mask = umask(0);
+  (void)umask(mask);
+  mode_t mode = stat(path, &info) == 0 ? info.st_mode & 07777 : 0666 & ~mask;
+  FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (!file) {
+    int saved = errno;
+    (void)close(fd);
+    (void)unlink(temp.c_str());
+    errno = saved;
+  }
+  return file;
+}
+
+bool move_over(const std::string& temp, const char* path) {
+  char real[PATH_MAX];
+  return rename(temp.c_str(), realpath(path, real) ? real : path) == 0;
+}
+
+void remove_file(const std::string& name) { (void)unlink(name.c_str()); }
+
+#endif
+
+}  // namespace
+
+FileIdentity identity_of(FILE* stream) {
+#ifdef _WIN32
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
+  return {true, info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+#else
+  struct stat info;
+  if (fstat(fileno(stream), &info) != 0) return {};
+  return {true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+#endif
+}
+
+bool open_output(const char* tool, const char* path, OutputKind kind, const FileIdentity& source,
+                 OutputFile& out) {
+  out = OutputFile{};
+  if (std::strcmp(path, "-") == 0) {
+    out.file = stdout;
+    return true;
+  }
+  out.path = path;
+  Existing existing = Existing::none;
+  FileIdentity identity;
+  std::string head;
+  if (!probe(path, existing, identity, head)) return cannot_write(tool, path);
+  if (identity.known && source.known && identity.device == source.device &&
+      identity.file == source.file)
+    return refuse(tool, path, "not written: it is the file being read");
+  if (existing == Existing::file && !holds_kind(head, kind))
+    return refuse(tool, path, std::string("not written: it exists and is not ") + kind_name(kind));
+  out.file = existing == Existing::device ? open_in_place(path) : open_beside(path, out.temp);
+  return out.file || cannot_write(tool, path);
+}
+
+bool close_output(const char* tool, OutputFile& out) {
+  if (out.file == stdout) return true;
+  bool written = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
+  int saved = errno;
+  if (std::fclose(out.file) != 0) written = false, saved = errno;
+  out.file = nullptr;
+  if (written && (out.temp.empty() || move_over(out.temp, out.path))) return true;
+  if (!written) errno = saved;
+  saved = errno;
+  if (!out.temp.empty()) remove_file(out.temp);
+  errno = saved;
+  return cannot_write(tool, out.path);
+}
+
+void discard_output(OutputFile& out) {
+  if (out.file == stdout || !out.file) return;
+  (void)std::fclose(out.file);
+  out.file = nullptr;
+  if (!out.temp.empty()) remove_file(out.temp);
+}
+
+bool write_output(const char* tool, const char* path, std::string_view data, OutputKind kind,
+                  const FileIdentity& source) {
+  OutputFile out;
+  if (!open_output(tool, path, kind, source, out)) return false;
+  (void)std::fwrite(data.data(), 1, data.size(), out.file);  // its error flag tells
+  return close_output(tool, out);
+}

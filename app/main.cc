@@ -10,6 +10,7 @@
 #endif
 
 #include "console.h"
+#include "font_io.h"
 #include "fontimport.h"
 #include "interrupts.h"
 #include "usage.h"
@@ -19,13 +20,6 @@ namespace {
 
 // Room for an extension of 11 characters and its terminating zero.
 constexpr size_t kExtensionSize = 12;
-
-// Prints "WHAT: description of errno" and ends the run with status 1. Only
-// called while no file is open.
-[[noreturn]] void die(const char* what) {
-  report_error(what);
-  std::exit(1);
-}
 
 // Copies the text after the last '.' of `path` (all of it when there is no
 // dot) into `out`, upper-cased in ASCII; empty when it would not fit.
@@ -51,31 +45,13 @@ FontKind font_kind_of(const char* path) {
   return FontKind::none;
 }
 
-// Opens the image `name` for update, unbuffered; null when it cannot.
-FILE* open_rom(const char* name) {
-  // "r+b": read and write, never created, never truncated.
-  FILE* rom = std::fopen(name, "r+b");
-  // Every write of the image is a whole run already. Unbuffered, a failed
-  // write keeps nothing back that could go out later, over the undo.
-  if (rom && std::setvbuf(rom, nullptr, _IONBF, 0) != 0) {
-    (void)std::fclose(rom);
-    return nullptr;
-  }
-  return rom;
-}
-
 // Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update and announces it;
-// ends the run with status 1 when neither opens.
-FILE* open_target_rom() {
-  if (FILE* rom = open_rom("SUBSYSCG.ROM")) {
-    std::puts("Target file is the SUBSYSCG.ROM");
-    return rom;
-  }
-  if (FILE* rom = open_rom("SUBSYS_C.ROM")) {
-    std::puts("Target file is the SUBSYS_C.ROM");
-    return rom;
-  }
-  die("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
+// null after the error lines when neither opens.
+FILE* open_and_announce_rom() {
+  int which = 0;
+  FILE* rom = open_target_rom(which);
+  if (rom) std::printf("Target file is the %s\n", kRomNames[which]);
+  return rom;
 }
 
 // Ends the run as the interrupt `held` would have, had it not waited for the
@@ -117,7 +93,8 @@ int run_zenpo(int argc, char** argv) {
     print_usage();
     return close_stdout(1);
   }
-  FILE* rom = open_target_rom();
+  FILE* rom = open_and_announce_rom();
+  if (!rom) return close_stdout(1);
   bool patched = kind == FontKind::text ? patch_text_font(rom, path) : patch_binary_font(rom, path);
   if (patched) std::puts("Done!");
   int status = patched ? 0 : 1;

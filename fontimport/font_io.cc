@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "console.h"
@@ -49,6 +50,28 @@ FILE* open_for_reading(const char* path) {
 #else
   return std::fopen(path, "rb");
 #endif
+}
+
+FILE* open_target_rom(int& which) {
+  int reasons[std::size(kRomNames)] = {};
+  for (which = 0; which < static_cast<int>(std::size(kRomNames)); ++which) {
+    // "r+b": read and write, never created, never truncated.
+    FILE* rom = std::fopen(kRomNames[which], "r+b");
+    // Every write of the image is a whole run already. Unbuffered, a failed
+    // write keeps nothing back that could go out later, over the undo.
+    if (rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0) return rom;
+    reasons[which] = errno;
+    if (rom) (void)std::fclose(rom);
+  }
+  errno = reasons[1];
+  report_error("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
+  if (reasons[0] != ENOENT) {
+    // The first image is there but read-only, a folder or out of reach: the
+    // line above gives only the second's reason.
+    errno = reasons[0];
+    report_error((std::string("Failed to open ") + kRomNames[0]).c_str());
+  }
+  return nullptr;
 }
 
 bool read_font_file(const char* path, const std::function<bool(FILE*)>& read) {

@@ -30,6 +30,15 @@ FILE* open_for_reading(const char* path);
 // or after "Failed to read font file" when `read` fails with errno set.
 bool read_font_file(const char* path, const std::function<bool(FILE*)>& read);
 
+// The images that zenpo patches, in the order that it tries them.
+inline constexpr const char* kRomNames[] = {"SUBSYSCG.ROM", "SUBSYS_C.ROM"};
+
+// Opens the first of kRomNames in the current folder that opens for update,
+// unbuffered; its index in `which`. Null after "Failed to open
+// 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file" with the reason of the last,
+// and a line with its own reason for a first one that is there but would not open.
+FILE* open_target_rom(int& which);
+
 // Reads the rest of `font` into `bytes`; false on a read error, errno set.
 bool read_font_bytes(FILE* font, std::vector<char>& bytes);
 

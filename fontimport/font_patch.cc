@@ -217,6 +217,25 @@ uint8_t plain_row_bits(uint64_t x) {
   return static_cast<uint8_t>((set * 0x0102040810204080u) >> 57);
 }
 
+// Warns, once a file, of a row drawn as other tools' text formats draw one,
+// with '.', '-', '_' or ' ' for a clear pixel: here each of them is set.
+void note_column(PatchParser& p, char c) {
+  if (c != '.' && c != '-' && c != '_' && c != ' ') return;
+  warn(p, p.line,
+       std::string("'") + c +
+           "' in this row sets a pixel: only '0' is a clear column (said of the first such "
+           "row only)");
+  p.told_drawing = true;
+}
+
+// The same for the seven columns in the low bytes of `x`.
+void note_columns(PatchParser& p, uint64_t x) {
+  // Rows of '0' and '1' alone, the usual ones, are told apart at once.
+  constexpr uint64_t seven = kEachByte >> 8;
+  if ((((x | seven) ^ (seven * '1')) & (seven * 0xFF)) == 0) return;
+  for (int i = 0; i < 7 && !p.told_drawing; ++i) note_column(p, static_cast<char>(x >> (8 * i)));
+}
+
 // Takes the usual lines in one step from `s`: a row of seven columns and a
 // LF or CR LF, or a plain header. A longer row gives its columns and leaves
 // its end to be found. Returns the bytes taken, 0 for any other line.
@@ -224,6 +243,7 @@ size_t take_common_line(PatchParser& p, const char* s, const char* end) {
   if (p.row >= 0 && end - s >= 9) {
     uint64_t x = load_le64(s);
     if (has_seven_columns(x)) {
+      if (!p.told_drawing) note_columns(p, x);
       put_row(p, plain_row_bits(x));
       size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
       if (!length) {
@@ -240,6 +260,7 @@ size_t take_common_line(PatchParser& p, const char* s, const char* end) {
 // Reads the columns of a row line from [s, stop).
 void read_columns(PatchParser& p, const char* s, const char* stop) {
   while (p.columns < 7 && s < stop) {
+    if (!p.told_drawing) note_column(p, *s);
     p.bits = static_cast<uint8_t>((p.bits << 1) | static_cast<int>(*s++ != '0'));
     ++p.columns;
   }
@@ -269,10 +290,9 @@ void sort_by_code(std::vector<PatchGlyph>& glyphs) {
   }
 }
 
-}  // namespace
-
-void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
-  if (p.ended) return;
+// Parses bytes of the text as they are.
+void parse_bytes(PatchParser& p, const char* data, size_t size) {
+  if (p.ended || size == 0) return;
   const char* end = data + size;
   if (const void* z = std::memchr(data, 0x1A, size)) {
     end = static_cast<const char*>(z);
@@ -299,7 +319,110 @@ void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
   }
 }
 
+// Appends code point `c` in UTF-8 to `out`.
+void append_utf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail)));
+  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+// The text of the UTF-16 units held and in `data`, in UTF-8. A unit or a
+// surrogate pair that the chunk cuts is held for the next; a surrogate
+// without its other half reads as U+FFFD.
+std::string decode_utf16(PatchParser& p, const char* data, size_t size) {
+  std::string in = std::move(p.held);
+  if (size > 0) in.append(data, size);
+  bool big = p.encoding == PatchEncoding::utf16be;
+  auto unit = [&](size_t at) {
+    auto first = static_cast<uint8_t>(in[at]);
+    auto second = static_cast<uint8_t>(in[at + 1]);
+    return big ? uint32_t{first} << 8 | second : uint32_t{second} << 8 | first;
+  };
+  std::string out;
+  out.reserve(in.size());
+  size_t at = 0;
+  for (; at + 2 <= in.size(); at += 2) {
+    uint32_t c = unit(at);
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (at + 4 > in.size()) break;  // its low half is in the next chunk
+      uint32_t low = unit(at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      } else {
+        c = 0xFFFD;
+      }
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    append_utf8(out, c);
+  }
+  p.held = in.substr(at);
+  return out;
+}
+
+// Tells the encoding from the first bytes held; false while they could
+// still be the start of a byte-order mark. The mark itself is dropped.
+bool tell_encoding(PatchParser& p, bool at_end) {
+  const std::string& h = p.held;
+  if (h.compare(0, 2, "\xFF\xFE") == 0 || h.compare(0, 2, "\xFE\xFF") == 0) {
+    p.encoding = h[0] == '\xFF' ? PatchEncoding::utf16le : PatchEncoding::utf16be;
+    p.held.erase(0, 2);
+    return true;
+  }
+  const std::string_view utf8_mark = "\xEF\xBB\xBF";
+  if (!at_end && h.size() < 3 &&
+      (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
+    return false;
+  p.encoding = PatchEncoding::bytes;
+  if (h == utf8_mark) p.held.clear();
+  return true;
+}
+
+// Parses what is held and then `data`, in the encoding of the text.
+void parse_in_encoding(PatchParser& p, const char* data, size_t size) {
+  if (p.encoding == PatchEncoding::bytes) {
+    std::string held = std::move(p.held);
+    p.held.clear();
+    parse_bytes(p, held.data(), held.size());
+    parse_bytes(p, data, size);
+    return;
+  }
+  std::string text = decode_utf16(p, data, size);
+  parse_bytes(p, text.data(), text.size());
+}
+
+}  // namespace
+
+void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
+  if (p.encoding == PatchEncoding::bytes && p.held.empty()) {
+    parse_bytes(p, data, size);
+    return;
+  }
+  if (p.ended) return;
+  if (p.encoding == PatchEncoding::unknown) {
+    size_t take = std::min(size, size_t{3} - p.held.size());
+    p.held.append(data, take);
+    data += take;
+    size -= take;
+    if (!tell_encoding(p, false)) return;
+  }
+  parse_in_encoding(p, data, size);
+}
+
 void finish_patch_parse(PatchParser& p) {
+  if (p.encoding == PatchEncoding::unknown) {
+    (void)tell_encoding(p, true);
+    parse_in_encoding(p, nullptr, 0);
+  }
+  if (!p.held.empty()) {
+    p.held.clear();
+    parse_bytes(p, "\xEF\xBF\xBD", 3);  // half a UTF-16 character: U+FFFD
+  }
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
 }

@@ -42,6 +42,11 @@ struct HexScan {
   uint32_t value = 0;  // modulo 2^32, as the digits come
 };
 
+// How the bytes of a patch spell its text, told by its first bytes: a
+// byte-order mark of UTF-16 (as Windows tools save text) or of UTF-8 is
+// read past, and UTF-16 is read as the same text in UTF-8.
+enum class PatchEncoding : uint8_t { unknown, bytes, utf16le, utf16be };
+
 // A parse in progress: what it has found so far and where it stands.
 struct PatchParser {
   std::vector<PatchGlyph> glyphs;      // complete or cut-short glyphs, file order
@@ -54,6 +59,10 @@ struct PatchParser {
   HexScan hex;                         // the number of the current header line
   int row = -1;                        // next row of `glyph`, -1 when none is open
   PatchGlyph glyph{};                  // the glyph being read
+  bool told_drawing = false;           // a row drawn with '.', '-', '_' or ' ' was warned of
+  PatchEncoding encoding = PatchEncoding::unknown;
+  std::string held;                    // first bytes until the encoding is known, or
+                                       // a UTF-16 unit or pair cut by the end of a chunk
 };
 
 // Feeds the next bytes of a patch; a line may run across any number of calls.

@@ -36,7 +36,11 @@ bool patch_text_font(FILE* rom, const char* path) {
   finish_patch_parse(parser);
   merge_patch_glyphs(parser);
   for (const PatchWarning& w : parser.warnings) report_warning(path, w.line, w.text);
-  if (parser.glyphs.empty()) return true;
+  if (parser.glyphs.empty()) {
+    // Nothing to write is worth saying: the file may be no patch at all.
+    report_warning(path, 0, "no glyph in it can be written: the image is unchanged");
+    return true;
+  }
   std::vector<RomExtent> extents = glyph_extents(parser.glyphs);
   int64_t size = rom_size_for_patch(rom);
   if (size < 0) return false;

@@ -37,6 +37,16 @@ std::string glyph(const std::string& header, const std::string& row) {
 const char kLetterA[] =
     "; letter A\n@41\n0001000\n0010100\n0100010\n0100010\n0111110\n0100010\n0100010\n0000000\n";
 
+// `text` as the bytes of UTF-16, little-endian or `big`-endian, unit by unit.
+std::string utf16(const std::u16string& text, bool big = false) {
+  std::string out;
+  for (char16_t unit : text) {
+    out += static_cast<char>(big ? unit >> 8 : unit & 0xFF);
+    out += static_cast<char>(big ? unit & 0xFF : unit >> 8);
+  }
+  return out;
+}
+
 // The warning of a glyph cut short after `rows` rows.
 std::string cut(const char* code, int rows) {
   return "glyph " + std::string(code) + " ends after " + std::to_string(rows) +
@@ -48,7 +58,20 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
   const std::pair<std::string, std::string> cases[] = {
       // The eighth byte on is ignored; every byte but '0' is set, space included.
       {"@1\n1111111\n10000001\nx.x.x.x\n 0 0 0 \n0111111\n000\n\n0\xFF",
-       "1: 7F 40 7F 55 3F 0F 7F 3F"},
+       "1: 7F 40 7F 55 3F 0F 7F 3F / 4: '.' in this row sets a pixel: only '0' is a clear column "
+       "(said of the first such row only)"},
+      // Other tools' clear pixels are said of once, also past the fast path's reach.
+      {"@1\n000-000\n0_00000\n@2\n00", "1: 08 20 -- -- -- -- -- -- | 2: 1F -- -- -- -- -- -- -- / 1: " + cut("0x1", 2) +
+       " / 2: '-' in this row sets a pixel: only '0' is a clear column (said of the first such "
+       "row only) / 4: " + cut("0x2", 1)},
+      // Byte-order marks of text saved by Windows tools: the same text without them.
+      {"\xEF\xBB\xBF" + std::string(kLetterA), "41: 08 14 22 22 3E 22 22 00"},
+      {utf16(u"\xFEFF" + std::u16string(std::begin(kLetterA), std::end(kLetterA) - 1), true),
+       "41: 08 14 22 22 3E 22 22 00"},
+      // A character is its UTF-8 bytes; half a surrogate pair is U+FFFD.
+      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800" u"0000\n\xDC00" u"00000"),
+       "1: 78 70 70 -- -- -- -- -- / 1: " + cut("0x1", 3)},
+      {"\xEF\xBB@1\n" + std::string(8, '\n'), ""},
       // Comments of a row's length, too, which a whole-line path could take for rows.
       {"free text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
        "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n",
@@ -76,13 +99,17 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
 
 TEST(FontPatch, AnyChunkingGivesTheSameResult) {
   // Chunks of one buffer: a read past the end of one sees the next bytes.
-  const std::string text = "@41\n0001000\r\n@4Z\n1111111\n@43\r\n0000011\r 0000100\n@44";
-  for (size_t cut = 1; cut <= text.size(); ++cut) {
-    PatchParser p;
-    for (size_t at = 0; at < text.size(); at += cut)
-      parse_patch_chunk(p, text.data() + at, std::min(cut, text.size() - at));
-    finish_patch_parse(p);
-    EXPECT_EQ(merged(p), parsed(text)) << cut;
+  const std::string ascii = "@41\n0001000\r\n@4Z\n1111111\n@43\r\n0000011\r 0000100\n@44";
+  const std::u16string wide(ascii.begin(), ascii.end());
+  EXPECT_EQ(parsed(utf16(u"\xFEFF" + wide)), parsed(ascii));
+  for (const std::string& text : {ascii, utf16(u"\xFEFF" + wide + u"\n\U0001F600\xD800")}) {
+    for (size_t cut = 1; cut <= text.size(); ++cut) {
+      PatchParser p;
+      for (size_t at = 0; at < text.size(); at += cut)
+        parse_patch_chunk(p, text.data() + at, std::min(cut, text.size() - at));
+      finish_patch_parse(p);
+      EXPECT_EQ(merged(p), parsed(text)) << cut;
+    }
   }
 }
 

@@ -126,8 +126,20 @@ class ZenpoTest(Test):
             ({CG: DIR, C: IMAGE, "font.txt": PATCH_A}, ["font.txt"], done(C), b"", 0, {C: IMAGE_A}),
             ({"font.txt": PATCH_A}, ["font.txt"], BANNER, NO_IMAGE + b"No such file or directory\n",
              1, {}),
-            ({CG: DIR, C: DIR, "font.txt": PATCH_A}, ["font.txt"], BANNER, NO_IMAGE + (
-                b"Permission denied\n" if WINDOWS else b"Is a directory\n"), 1, {}),
+            # A first image that is there but does not open is named with its own reason.
+            ({CG: DIR, C: DIR, "font.txt": PATCH_A}, ["font.txt"], BANNER, b"%s%s\nFailed to open "
+             b"SUBSYSCG.ROM: %s\n" % ((NO_IMAGE,) + (b"Permission denied",) * 2 if WINDOWS else
+                                     (NO_IMAGE,) + (b"Is a directory",) * 2), 1, {}),
+            # Text as Windows tools save it: UTF-16 either way round, or UTF-8, after a mark.
+            *[({CG: IMAGE, "font.txt": mark + PATCH_A.replace(b"\n", b"\r\n").decode().encode(
+                codec)}, ["font.txt"], done(), b"", 0, {CG: IMAGE_A}) for mark, codec in [
+                    (b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be"), (b"\xef\xbb\xbf", "utf-8")]],
+            # A patch that writes nothing, or that draws as other tools do, is said to.
+            ({CG: IMAGE, "font.txt": b"; notes only\n\n"}, ["font.txt"], done(), warning(
+                0, "no glyph in it can be written: the image is unchanged"), 0, {CG: IMAGE}),
+            ({CG: IMAGE, "font.txt": PATCH_A.replace(b"0", b".")}, ["font.txt"], done(), warning(
+                2, "'.' in this row sets a pixel: only '0' is a clear column (said of the first such"
+                " row only)"), 0, {CG: IMAGE[:0x208] + b"\x7f" * 8 + IMAGE[0x210:]}),
             # Standard error merged: the messages come in this order.
             *[({CG: IMAGE}, [n], done(target_only=True) + b"Failed to open font file: No such file "
                b"or directory\n", None, 1, {CG: IMAGE}) for n in ("font.txt", "font.bin")],

@@ -1,8 +1,6 @@
 // zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]: writes the glyphs of a
 // ROM image as the font-patch text that zenpo reads, so that a font can be
 // seen, edited and patched back, or as a picture.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "font_io.h"
 #include "font_patch.h"
 #include "font_png.h"
+#include "output_file.h"
 #include "windows_text.h"
 
 namespace {
@@ -21,37 +20,102 @@ namespace {
 // Glyphs read and written at a time.
 constexpr uint32_t kBatch = 8192;
 
-// Prints the usage line on standard error; returns the status 1.
-int usage_error() {
-  (void)std::fflush(stdout);
-  (void)std::fputs("usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n", stderr);
+constexpr char kTool[] = "zenpo-dump";
+constexpr char kUsage[] = "usage: zenpo-dump [-o FILE | --png FILE] [ROMFILE [FIRST [LAST]]]\n";
+
+// What --help prints.
+constexpr char kHelp[] =
+    "\n"
+    "Writes the glyphs of a ROM image as the font patch that zenpo reads, so that\n"
+    "the font can be seen, edited and patched back.\n"
+    "\n"
+    "  ROMFILE     the image to read; without it, the one that zenpo would patch\n"
+    "              here: SUBSYSCG.ROM, else SUBSYS_C.ROM\n"
+    "  FIRST LAST  the codes to write, in hexadecimal (0x optional), from 1 up to\n"
+    "              FFFFFFF; 1 to FF by default, and LAST is FF or FIRST without it\n"
+    "  -o FILE     write the patch into FILE instead of standard output ('-' is\n"
+    "              standard output)\n"
+    "  --png FILE  write a PNG picture of the glyphs into FILE instead: 16 a row,\n"
+    "              codes along the edges, bit 7 of each row as a red first column\n"
+    "  --help      show this text\n"
+    "\n"
+    "No file is written over the image being read, nor over an existing file of\n"
+    "another kind; a file is replaced only once all of it is written.\n"
+    "\n"
+    "Example, in the folder of the image:\n"
+    "  zenpo-dump -o font.txt      (then edit font.txt)\n"
+    "  zenpo font.txt\n";
+
+// What the command line asks for.
+struct Options {
+  const char* output = "-";
+  bool png = false;
+  const char* rom = nullptr;
+  uint32_t first = 1;
+  uint32_t last = 0xFF;
+};
+
+// Prints "zenpo-dump: WHY", then the usage line; returns the status 1.
+int usage_error(const std::string& why) {
+  report_tool_error(kTool, why);
+  (void)std::fputs(kUsage, stderr);
   return 1;
 }
 
-// Reads a character code in hexadecimal, with or without 0x; false unless
-// the whole text is one code that a patch can write, 1 to 0xFFFFFFF.
-bool parse_code(const char* text, uint32_t& code) {
-  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
-  if (*text == '\0') return false;
-  uint32_t value = 0;
-  for (; *text; ++text) {
-    char c = *text;
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) return false;
-    value = value * 16 + static_cast<uint32_t>(digit);
-    if (value >= kCodeLimit) return false;
+// Reads the character code `text` in hexadecimal, with or without 0x, named
+// `what` in the error; the error's text, empty when it is a code that a
+// patch can write, 1 to 0xFFFFFFF.
+std::string parse_code(const char* what, const char* text, uint32_t& code) {
+  const char* digits = text;
+  if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits += 2;
+  uint64_t value = 0;
+  for (const char* c = digits; *c; ++c) {
+    int digit = *c >= '0' && *c <= '9'   ? *c - '0'
+                : *c >= 'a' && *c <= 'f' ? *c - 'a' + 10
+                : *c >= 'A' && *c <= 'F' ? *c - 'A' + 10
+                                         : -1;
+    if (digit < 0 || *digits == '\0') break;
+    value = std::min<uint64_t>(value * 16 + static_cast<uint64_t>(digit), kCodeLimit);
+    if (c[1] == '\0') {
+      code = static_cast<uint32_t>(value);
+      if (value == 0) return std::string(what) + " " + text + " cannot be patched: codes start at 1";
+      if (value >= kCodeLimit)
+        return std::string(what) + " " + text + " is past the largest code 0xFFFFFFF";
+      return "";
+    }
   }
-  code = value;
-  return code >= 1;
+  return std::string(what) + " '" + text + "' is not a hexadecimal code";
 }
 
-// True when `file` is open on something that is not a directory.
-bool is_readable_file(FILE* file) {
-  struct stat info;
-  return fstat(fileno(file), &info) == 0 && !S_ISDIR(info.st_mode);
+// Reads the arguments into `o`; the error's text, empty when they are good.
+std::string parse_options(int argc, char** argv, Options& o) {
+  const char* positional[3] = {};
+  int count = 0;
+  const char* output = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-o" || arg == "--png") {
+      if (i + 1 == argc) return arg + " needs a FILE";
+      if (output) return "-o and --png both name an output: give one";
+      output = argv[++i];
+      o.png = arg == "--png";
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option '" + arg + "'";
+    } else if (count == 3) {
+      return "too many arguments: '" + arg + "' after LAST";
+    } else {
+      positional[count++] = argv[i];
+    }
+  }
+  if (output) o.output = output;
+  o.rom = positional[0];
+  std::string error;
+  if (positional[1]) error = parse_code("FIRST", positional[1], o.first);
+  if (error.empty() && positional[2]) error = parse_code("LAST", positional[2], o.last);
+  if (!positional[2]) o.last = std::max(o.last, o.first);
+  if (error.empty() && o.last < o.first)
+    error = std::string("LAST ") + positional[2] + " is below FIRST " + positional[1];
+  return error;
 }
 
 // Opens ROMFILE when it is given, or else the image that zenpo would patch,
@@ -63,17 +127,13 @@ FILE* open_source_rom(const char* path, const char*& name) {
     if (!rom) report_error("Failed to open ROM image");
     return rom;
   }
-  for (const char* candidate : {"SUBSYSCG.ROM", "SUBSYS_C.ROM"}) {
-    FILE* rom = open_for_reading(candidate);
-    if (rom && is_readable_file(rom)) {
-      (void)std::fprintf(stderr, "Source file is the %s\n", candidate);
-      name = candidate;
-      return rom;
-    }
-    if (rom) (void)std::fclose(rom);
+  int which = 0;
+  FILE* rom = open_target_rom(which);
+  if (rom) {
+    name = kRomNames[which];
+    (void)std::fprintf(stderr, "Source file is the %s\n", name);
   }
-  report_error("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
-  return nullptr;
+  return rom;
 }
 
 // The comment that opens the text: where it comes from and how to use it.
@@ -96,8 +156,8 @@ std::string dump_heading(const char* name, int64_t size, uint32_t first, uint32_
   return heading;
 }
 
-// Writes glyphs `first` to `last` of `rom` to standard output; the status of the run.
-int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last) {
+// Writes glyphs `first` to `last` of `rom` to `out`; the status of the run.
+int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE* out) {
   int64_t size = rom_size(rom);
   if (size < 0) {
     report_error("Failed to read ROM image");
@@ -117,10 +177,10 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last) {
     }
     for (uint32_t i = 0; i < count; ++i)
       high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
-    (void)std::fwrite(text.data(), 1, text.size(), stdout);  // checked at the end
+    (void)std::fwrite(text.data(), 1, text.size(), out);  // checked at the end
     text.clear();
   }
-  (void)std::fwrite(text.data(), 1, text.size(), stdout);
+  (void)std::fwrite(text.data(), 1, text.size(), out);
   if (high) {
     (void)std::fflush(stdout);
     (void)std::fprintf(stderr,
@@ -131,9 +191,9 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last) {
   return 0;
 }
 
-// Draws glyphs `first` to `last` of `rom` as a PNG file at `png`, each row
-// with its bit 7 as a red first column; the status of the run.
-int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, const char* png) {
+// Draws glyphs `first` to `last` of `rom` as a PNG picture, each row with
+// its bit 7 as a red first column; the status of the run.
+int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, std::string& png) {
   int64_t size = rom_size(rom);
   auto end = static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
   std::vector<PictureGlyph> glyphs(end > first ? end - first : 0);
@@ -152,10 +212,7 @@ int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, const char* png) {
                        kMostPictureRows);
     return 1;
   }
-  if (!write_whole_file(png, encode_png(picture))) {
-    report_error("Failed to write picture");
-    return 1;
-  }
+  png = encode_png(picture);
   return 0;
 }
 
@@ -163,22 +220,31 @@ int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, const char* png) {
 
 // The whole run, with the arguments in UTF-8 on every system.
 int run_dump(int argc, char** argv) {
-  uint32_t first = 1;
-  uint32_t last = 0xFF;
-  const char* png = nullptr;
-  if (argc > 2 && std::strcmp(argv[1], "--png") == 0) {
-    png = argv[2];
-    argv += 2;
-    argc -= 2;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    (void)std::fputs(kUsage, stdout);
+    (void)std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (argc > 4 || (argc > 1 && argv[1][0] == '-')) return usage_error();
-  if (argc > 2 && !parse_code(argv[2], first)) return usage_error();
-  if (argc == 3) last = std::max(last, first);
-  if (argc > 3 && (!parse_code(argv[3], last) || last < first)) return usage_error();
+  Options o;
+  std::string error = parse_options(argc, argv, o);
+  if (!error.empty()) return usage_error(error);
   const char* name = nullptr;
-  FILE* rom = open_source_rom(argc > 1 ? argv[1] : nullptr, name);
+  FILE* rom = open_source_rom(o.rom, name);
   if (!rom) return 1;
-  int status = png ? draw_glyphs(rom, first, last, png) : dump_glyphs(rom, name, first, last);
+  OutputFile out;
+  int status = 1;
+  if (open_output(kTool, o.output, o.png ? OutputKind::png : OutputKind::patch_text,
+                  identity_of(rom), out)) {
+    std::string png;
+    status = o.png ? draw_glyphs(rom, o.first, o.last, png)
+                   : dump_glyphs(rom, name, o.first, o.last, out.file);
+    (void)std::fwrite(png.data(), 1, png.size(), out.file);
+    if (status != 0) {
+      discard_output(out);  // a failed run leaves no output behind it
+    } else if (!close_output(kTool, out)) {
+      status = 1;
+    }
+  }
   (void)std::fclose(rom);  // read only: a failed close loses nothing
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");

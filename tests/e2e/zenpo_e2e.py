@@ -345,7 +345,10 @@ class DumpTest(Test):
         self.assertIn(b"; row 2 of 0x41 is 0xC1: bit 7 cannot be written back\n@41\n", proc.stdout)
         for args, count in [(["0x105"], 1), (["A9", "aF"], 7)]:  # FIRST alone: up to 0xFF or FIRST
             self.assertEqual(self.dump(CG, *args).stdout.count(b"\n@"), count, args)
-        self.put("font.txt", proc.stdout)
+        for args in (["-o", "font.txt"], ["-o", "font.txt"], ["-o", "-"]):  # new, then replaced
+            out = self.dump(*args)
+            self.assertEqual(out.stdout + self.get("font.txt") if args[1] != "-" else out.stdout,
+                             proc.stdout, args)
         image[0x20A], image[0x40F] = 0x41, 0
         self.expect(self.run_("font.txt"), done(), files={CG: image})  # not a single warning
 
@@ -367,19 +370,61 @@ class DumpTest(Test):
                          (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", (557, 56)))
 
     def test_errors(self):
-        usage = b"usage: zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]\n"
-        self.put(CG, IMAGE)
-        for args, stderr in [([CG, "0"], usage), ([CG, "0x"], usage), ([CG, "zz"], usage),
-                             ([CG, "1x5"], usage), (["--png"], usage),
-                             ([CG, "10000000"], usage), ([CG, "41", "40"], usage),
-                             ([CG, "1", "2", "3"], usage), (["-h"], usage),
-                             (["missing.rom"], b"Failed to open ROM image: No such file or directory\n"),
-                             (["--png", "no/such.png", CG], b"Failed to write picture: No such file "
-                                                            b"or directory\n")]:
+        usage = b"usage: zenpo-dump [-o FILE | --png FILE] [ROMFILE [FIRST [LAST]]]\n"
+        self.fresh({CG: IMAGE, C: IMAGE, "font.txt": PATCH_A})
+        for args, stderr in [
+                ([CG, "0"], b"FIRST 0 cannot be patched: codes start at 1"),
+                ([CG, "10000000"], b"FIRST 10000000 is past the largest code 0xFFFFFFF"),
+                ([CG, "1", "0x"], b"LAST '0x' is not a hexadecimal code"),
+                *[([CG, code], b"FIRST '%s' is not a hexadecimal code" % code.encode())
+                  for code in ("zz", "1x5", "")],
+                ([CG, "41", "40"], b"LAST 40 is below FIRST 41"), (["--png"], b"--png needs a FILE"),
+                ([CG, "1", "2", "3"], b"too many arguments: '3' after LAST"),
+                (["-x"], b"unknown option '-x'"),
+                (["-o", "a.txt", "--png", "a.png"], b"-o and --png both name an output: give one")]:
             with self.subTest(args=args):
-                self.expect(self.dump(*args), b"", stderr, 1)
+                self.expect(self.dump(*args), b"", b"zenpo-dump: " + stderr + b"\n" + usage, 1)
+        # Never over the image being read, nor over a file of another kind.
+        for args, stderr in [
+                (["missing.rom"], b"Failed to open ROM image: No such file or directory"),
+                (["--png", "no/such.png", CG], b"zenpo-dump: no/such.png: cannot write it: No such "
+                                               b"file or directory"),
+                (["--png", CG], b"Source file is the SUBSYSCG.ROM\nzenpo-dump: SUBSYSCG.ROM: not "
+                                b"written: it is the file being read"),
+                (["-o", C], b"Source file is the SUBSYSCG.ROM\nzenpo-dump: SUBSYS_C.ROM: not written: "
+                            b"it exists and is not a font patch"),
+                (["--png", "font.txt", C], b"zenpo-dump: font.txt: not written: it exists and is not a "
+                                           b"PNG picture")]:
+            with self.subTest(args=args):
+                self.expect(self.dump(*args), b"", stderr + b"\n", 1,
+                            {CG: IMAGE, C: IMAGE, "font.txt": PATCH_A})
+        help_ = self.dump("--help")
+        self.assertEqual((help_.stdout[:len(usage)], help_.returncode), (usage, 0))
+        self.assertIn(b"  zenpo-dump -o font.txt", help_.stdout)
         os.remove(self.path(CG))
+        os.remove(self.path(C))
         self.expect(self.dump(), b"", NO_IMAGE + b"No such file or directory\n", 1)
+
+    def test_reads_the_image_that_zenpo_patches(self):
+        # A read-only SUBSYSCG.ROM is passed over by zenpo: so it is by zenpo-dump. Only another
+        # user than root sees it read-only; copies of the programs are within that user's reach.
+        if WINDOWS or os.geteuid() != 0:
+            self.skipTest("needs root, to run as another user")
+        programs = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, programs)
+        os.chmod(programs, 0o755)
+        self.fresh({CG: IMAGE, C: bytes(2048), "font.txt": PATCH_A})
+        os.chmod(self.dir, 0o777)
+        os.chmod(self.path(CG), 0o444)
+        os.chmod(self.path(C), 0o666)
+        other = lambda: (os.setgid(65534), os.setuid(65534))
+        for name in ("zenpo", "zenpo-dump"):
+            shutil.copy(PROGRAMS[name], programs)
+        dump = self.run_(program=os.path.join(programs, "zenpo-dump"), preexec_fn=other)
+        self.assertEqual((dump.stderr, dump.stdout.count(b"\n@"), dump.returncode),
+                         (b"Source file is the SUBSYS_C.ROM\n", 255, 0))
+        self.expect(self.run_("font.txt", program=os.path.join(programs, "zenpo"), preexec_fn=other),
+                    done(C), files={CG: IMAGE, C: bytes(0x208) + BYTES_A + bytes(2048 - 0x210)})
 
 
 def main():

@@ -9,10 +9,12 @@
 // in the top bit of the first byte. COMMENT lines and the properties
 // between STARTPROPERTIES and ENDPROPERTIES say nothing about the glyphs.
 //
-// The cell must be 8 rows high and at most 8 columns wide. A glyph's box is
-// placed in the cell by the two offsets, so that the baseline stays where
-// the font puts it; a box that reaches outside the cell skips the glyph.
-// Lines end in LF or CR LF.
+// The cell must be at most 8 rows high and 8 columns wide. The image's cell
+// has 7 rows above the baseline and 1 below: a shorter cell goes where its
+// baseline falls on the image's, moved up or down as little as it must to
+// stay inside. A glyph's box is placed in the cell by the two offsets; a
+// box that reaches outside the cell skips the glyph. Lines end in LF or CR LF.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -26,10 +28,12 @@ struct BdfGlyph {
   int64_t code = -2;  // -2 until ENCODING, -1 for no code
   bool has_box = false;
   bool fits = false;
+  bool small = false;                           // no larger than the cell, wherever it lies
   int64_t width = 0, height = 0, x = 0, y = 0;  // its BBX, offsets from the cell's corner
+  int64_t box_x = 0, box_y = 0;                 // the offsets as the BBX gives them
   uint64_t box_line = 0;
   int64_t rows_read = 0;  // of its BITMAP
-  int64_t top = 0;        // cell row of its first bitmap row
+  int64_t top = 0;        // image row of its first bitmap row
   uint8_t rows[8] = {};
 };
 
@@ -38,6 +42,7 @@ struct BdfState {
   enum { header, properties, in_glyph, bitmap, ended } part = header;
   bool have_cell = false;
   int64_t cell_x = 0, cell_y = 0;  // FONTBOUNDINGBOX offsets
+  int64_t cell_top = 0;            // image row of the cell's top row
   BdfGlyph glyph;
 };
 
@@ -81,14 +86,17 @@ bool read_cell(Font& font, BdfState& s, std::string_view values, uint64_t line) 
   if (s.have_cell) return fail_font(font, line, "FONTBOUNDINGBOX is given twice"), false;
   int64_t v[4];
   if (!read_numbers(values, v, 4)) return fail_font(font, line, "bad FONTBOUNDINGBOX"), false;
-  if (v[1] != 8 || v[0] < 1 || v[0] > 8)
+  if (v[1] < 1 || v[1] > 8 || v[0] < 1 || v[0] > 8)
     return fail_font(font, line,
                      "the font's cell is " + std::to_string(v[0]) + "x" + std::to_string(v[1]) +
-                         ": only fonts 8 rows high and at most 8 columns wide convert"),
+                         ": only fonts of up to 8 rows and 8 columns convert"),
            false;
   font.width = static_cast<int>(v[0]);
+  font.height = static_cast<int>(v[1]);
   s.cell_x = v[2];
   s.cell_y = v[3];
+  // The cell's ascent is height + Y; the image's baseline lies below its row 6.
+  s.cell_top = std::clamp<int64_t>(7 - (v[1] + v[3]), 0, 8 - v[1]);
   s.have_cell = true;
   return true;
 }
@@ -100,9 +108,12 @@ bool read_box(Font& font, BdfState& s, std::string_view values, uint64_t line) {
     return fail_font(font, line, "bad BBX of glyph " + glyph_name(s.glyph)), false;
   BdfGlyph& g = s.glyph;
   g.width = v[0], g.height = v[1];
+  g.box_x = v[2], g.box_y = v[3];
   g.x = v[2] - s.cell_x, g.y = v[3] - s.cell_y;
-  g.top = 8 - g.y - g.height;
-  g.fits = g.x >= 0 && g.x + g.width <= font.width && g.y >= 0 && g.top >= 0;
+  g.top = s.cell_top + font.height - g.y - g.height;
+  g.small = g.width <= font.width && g.height <= font.height;
+  g.fits = g.small && g.x >= 0 && g.x + g.width <= font.width && g.y >= 0 &&
+           g.y + g.height <= font.height;
   g.has_box = true;
   g.box_line = line;
   return true;
@@ -118,10 +129,16 @@ bool end_glyph(Font& font, BdfState& s, uint64_t line) {
            false;
   uint32_t index = font.count++;
   s.part = BdfState::header;
-  if (!g.fits) {
-    font.warnings.push_back(
-        {g.box_line, "glyph " + glyph_name(g) + " is " + std::to_string(g.width) + "x" +
-                         std::to_string(g.height) + " and does not fit the font's cell; skipped"});
+  std::string cell =
+      " the font's " + std::to_string(font.width) + "x" + std::to_string(font.height) + " cell";
+  if (!g.small) {
+    std::string size = std::to_string(g.width) + "x" + std::to_string(g.height);
+    font.warnings.push_back({g.box_line, "glyph " + glyph_name(g) + " is " + size +
+                                             ", larger than" + cell + "; skipped"});
+  } else if (!g.fits) {
+    std::string offset = std::to_string(g.box_x) + " " + std::to_string(g.box_y);
+    font.warnings.push_back({g.box_line, "glyph " + glyph_name(g) + " at offset " + offset +
+                                             " of its BBX lies outside" + cell + "; skipped"});
   } else if (g.code >= 0 && g.code <= UINT32_MAX) {
     FontGlyph glyph{static_cast<uint32_t>(g.code), index, {}};
     for (int r = 0; r < 8; ++r) glyph.rows[r] = g.rows[r];

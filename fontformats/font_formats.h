@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// One glyph of a font, in the font's cell of 8 rows.
+// One glyph of a font at one of its codes, placed in the image's cell of 8 rows.
 struct FontGlyph {
   uint32_t code;    // position (PSF), ENCODING (BDF), code (hex), or code point (PSF with -u)
   uint32_t index;   // its place among the glyphs of the file, from 0
@@ -26,9 +26,10 @@ struct FontMessage {
 struct Font {
   std::string format;                 // "PSF 1", "PSF 2", "BDF 2.1", "hex"
   int width = 8;                      // columns of the cell, 1 to 8
+  int height = 8;                     // rows of the cell, 1 to 8
   uint32_t count = 0;                 // glyphs in the file, those without a code included
   bool unicode_table = false;         // a PSF that carries a Unicode table
-  std::vector<FontGlyph> glyphs;      // the glyphs that have a code, in file order
+  std::vector<FontGlyph> glyphs;      // a glyph at each of its codes, in file order
   std::vector<FontMessage> warnings;  // in file order
   bool failed = false;                // the file is not a font that converts; see `error`
   FontMessage error;
@@ -37,17 +38,19 @@ struct Font {
 // Marks `font` failed with the error TEXT about `line`; returns it.
 Font& fail_font(Font& font, uint64_t line, std::string text);
 
-// Reads a PSF 1 or 2 font; with `unicode`, glyphs take the first code point
-// of their Unicode table entry. A damaged or cut-short file, or glyphs not
-// 8 rows high or wider than 8 columns, fail.
+// Reads a PSF 1 or 2 font, a glyph shorter than 8 rows at the top of the
+// image's cell; with `unicode`, a glyph takes every code point of its
+// Unicode table entry. A damaged or cut-short file, or glyphs taller or
+// wider than 8, fail.
 Font parse_psf(std::string_view data, bool unicode);
 
-// Reads a BDF font. A missing ENDCHAR or ENDFONT, a bad BITMAP row or a
-// font not 8 rows high fails; a glyph outside the cell is skipped (warning).
+// Reads a BDF font, its baseline where the image's is when the cell allows.
+// A missing ENDCHAR or ENDFONT, a bad BITMAP row or a cell taller or wider
+// than 8 fails; a glyph outside the cell is skipped (warning).
 Font parse_bdf(std::string_view text);
 
-// Reads a hex font of CODE:HEXDIGITS lines; a bad line or a glyph that is
-// not 16 digits (8x8) fails.
+// Reads a hex font of CODE:HEXDIGITS lines; an 8x16 or 16x16 glyph is
+// skipped (warning), a bad line or a glyph of other digits fails.
 Font parse_hex_font(std::string_view text);
 
 // Unpacks gzip data into `out`; false with a reason in `error` when the data

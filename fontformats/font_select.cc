@@ -8,8 +8,9 @@
 namespace {
 
 // Reads a hexadecimal code with or without 0x from the front of `text`,
-// moving past it; false when there are no digits or more than 32 bits.
-bool take_code(std::string_view& text, uint32_t& code) {
+// moving past it; false when there are no digits, or more than 32 bits,
+// which sets `too_big`.
+bool take_code(std::string_view& text, uint32_t& code, bool& too_big) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
     text.remove_prefix(2);
   uint64_t value = 0;
@@ -22,26 +23,32 @@ bool take_code(std::string_view& text, uint32_t& code) {
                                        : -1;
     if (digit < 0) break;
     value = value << 4 | static_cast<uint64_t>(digit);
-    if (value > UINT32_MAX) return false;
+    if (value > UINT32_MAX) return too_big = true, false;
   }
   text.remove_prefix(digits);
   code = static_cast<uint32_t>(value);
   return digits > 0;
 }
 
-// Reads one item of a map, "FIRST[-LAST][>TARGET]", which must fill `item`.
-bool parse_range(std::string_view item, CodeRange& range) {
-  if (!take_code(item, range.first)) return false;
+// Reads one item of a map, "FIRST[-LAST][=TARGET]" with '>' for '=' too,
+// which must fill `item`; false with the reason in `error`.
+bool parse_range(std::string_view item, CodeRange& range, std::string& error) {
+  std::string quoted = "'" + std::string(item) + "'";
+  bool too_big = false;
+  bool good = take_code(item, range.first, too_big);
   range.last = range.target = range.first;
-  if (!item.empty() && item[0] == '-') {
+  if (good && !item.empty() && item[0] == '-') {
     item.remove_prefix(1);
-    if (!take_code(item, range.last) || range.last < range.first) return false;
+    good = take_code(item, range.last, too_big);
   }
-  if (!item.empty() && item[0] == '>') {
+  if (good && !item.empty() && (item[0] == '=' || item[0] == '>')) {
     item.remove_prefix(1);
-    if (!take_code(item, range.target)) return false;
+    good = take_code(item, range.target, too_big);
   }
-  return item.empty();
+  if (too_big) return error = quoted + " has a code past FFFFFFFF", false;
+  if (!good || !item.empty()) return error = quoted + " is not a hexadecimal range", false;
+  if (range.last < range.first) return error = quoted + " ends below its first code", false;
+  return true;
 }
 
 std::string hex(uint64_t code) {
@@ -60,20 +67,30 @@ struct Landing {
 }  // namespace
 
 bool parse_code_map(std::string_view text, std::vector<CodeRange>& map, std::string& error) {
-  map.clear();
-  for (;;) {
-    size_t comma = text.find(',');
-    std::string_view item = text.substr(0, comma);
+  std::vector<CodeRange> ranges;
+  for (std::string_view rest = text;;) {
+    size_t comma = rest.find(',');
     CodeRange range{};
-    if (!parse_range(item, range)) {
-      error = "bad map item '" + std::string(item) +
-              "': expected FIRST-LAST>TARGET or CODE>TARGET in hexadecimal, >TARGET optional";
-      return false;
-    }
-    map.push_back(range);
-    if (comma == std::string_view::npos) return true;
-    text.remove_prefix(comma + 1);
+    if (rest.substr(0, comma).empty())
+      return error = "'" + std::string(text) + "' has an empty range", false;
+    if (!parse_range(rest.substr(0, comma), range, error)) return false;
+    ranges.push_back(range);
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
   }
+  map.insert(map.end(), ranges.begin(), ranges.end());
+  return true;
+}
+
+std::string range_text(const CodeRange& range) {
+  char text[24];
+  int size = std::snprintf(text, sizeof text, "%02X", range.first);
+  if (range.last != range.first) (void)std::snprintf(text + size, 12, "-%02X", range.last);
+  return text;
+}
+
+const char* dropped_column(const PatchPlan& plan) {
+  return plan.dropped == 0x80 ? "leftmost" : "rightmost";
 }
 
 std::vector<CodeRange> default_code_map() { return {{0x01, 0xFF, 0x01}}; }
@@ -85,8 +102,10 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
   uint32_t unwritable = 0;
   uint64_t first_unwritable = 0;
   for (size_t r = 0; r < map.size(); ++r) {
+    bool selects = false;
     for (const FontGlyph& glyph : font.glyphs) {
       if (glyph.code < map[r].first || glyph.code > map[r].last) continue;
+      selects = true;
       uint64_t target = uint64_t{map[r].target} + (glyph.code - map[r].first);
       if (target != 0 && target < kCodeLimit) {
         landings.push_back({target, r, &glyph});
@@ -94,6 +113,8 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
         first_unwritable = target;
       }
     }
+    if (!selects)
+      plan.warnings.push_back("-m " + range_text(map[r]) + " selects no glyph of the font");
   }
   std::stable_sort(landings.begin(), landings.end(), [](const Landing& a, const Landing& b) {
     return a.target < b.target;  // within a target, map order then file order
@@ -101,6 +122,7 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
   std::vector<bool> used(font.count);
   uint32_t repeats = 0;
   uint64_t first_repeat = 0;
+  std::string losing;  // the first few codes that lose pixels
   for (const Landing& landing : landings) {
     if (!plan.glyphs.empty() && plan.glyphs.back().code == landing.target) {
       if (repeats++ == 0) first_repeat = landing.target;
@@ -112,7 +134,7 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
     if (glyph.index < used.size()) used[glyph.index] = true;
     bool lost =
         std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
-    plan.lost_pixels += lost ? 1 : 0;
+    if (lost && ++plan.lost_pixels <= 4) losing += (losing.empty() ? "" : ", ") + hex(glyph.code);
   }
   plan.left_out = font.count - static_cast<uint32_t>(std::count(used.begin(), used.end(), true));
   if (unwritable)
@@ -125,6 +147,11 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
                             " glyphs land on a code that another glyph "
                             "takes first, the first at " +
                             hex(first_repeat) + ": left out");
+  if (plan.lost_pixels)
+    plan.warnings.push_back(
+        std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
+        dropped_column(plan) + " column, which the image has no room for: " + losing +
+        (plan.lost_pixels > 4 ? " and " + std::to_string(plan.lost_pixels - 4) + " more" : ""));
   return plan;
 }
 

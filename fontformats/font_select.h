@@ -16,9 +16,14 @@ struct CodeRange {
   uint32_t target;
 };
 
-// Parses a map "FIRST-LAST>TARGET,CODE,...", hexadecimal with or without
-// 0x, ">TARGET" optional; false with the reason in `error`.
+// Adds the ranges of the map `text` to `map`: "FIRST-LAST=TARGET" or
+// "CODE=TARGET", hexadecimal with or without 0x, "=TARGET" optional, '>'
+// for '=' and several ranges joined by ',' also accepted; false, adding
+// nothing, with the reason, which quotes the range, in `error`.
 bool parse_code_map(std::string_view text, std::vector<CodeRange>& map, std::string& error);
+
+// The codes of `range` as a map names them: "41" or "41-5A", no target.
+std::string range_text(const CodeRange& range);
 
 // The map without -m: codes 0x01 to 0xFF, each at its own code.
 std::vector<CodeRange> default_code_map();
@@ -32,13 +37,18 @@ struct PatchPlan {
   uint32_t left_out = 0;              // glyphs of the font at no target code
   uint32_t lost_pixels = 0;           // glyphs of the patch that lose set pixels of `dropped`
   uint8_t dropped = 0;                // the cell column that is cut: 0x80, 0x01, or 0 for none
-  std::vector<std::string> warnings;  // codes that a patch cannot write, codes given twice
+  std::vector<std::string> warnings;  // ranges that select nothing, codes lost, pixels lost
 };
 
 // Maps the glyphs of `font` through `map`. Each range takes every glyph of
-// its codes; a target that two glyphs reach keeps the one of the earlier
-// range (of the earlier glyph within a range), with a warning.
+// its codes, the glyph of FIRST landing on TARGET and the others in order
+// after it; a target that two glyphs reach keeps the one of the earlier
+// range (of the earlier glyph within a range), with a warning. A glyph is
+// left out when none of its codes lands.
 PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSide drop);
+
+// "leftmost" or "rightmost": the column that `plan` drops.
+const char* dropped_column(const PatchPlan& plan);
 
 // The row of the image, seven columns in bits 6 to 0, from row `row` of a
 // cell `width` columns wide with column 1 in bit 7.

@@ -1,8 +1,9 @@
 // Hex fonts: a glyph a line, "CODE:DIGITS", CODE in hexadecimal and DIGITS
 // the rows top to bottom, two hexadecimal digits a row of 8 columns with the
 // leftmost in the top bit. 16 digits make an 8x8 glyph, the only size that
-// converts; 32 digits are 8x16 and 64 digits 16x16. Blank lines and lines
-// that start with '#' are skipped; lines end in LF or CR LF.
+// converts; 32 digits are 8x16 and 64 digits 16x16, which a font of mostly
+// 8x8 glyphs may hold too: those are skipped. Blank lines and lines that
+// start with '#' are skipped; lines end in LF or CR LF.
 #include <string>
 
 #include "font_formats.h"
@@ -14,13 +15,6 @@ int hex_value(char c) {
          : c >= 'a' && c <= 'f' ? c - 'a' + 10
          : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                 : -1;
-}
-
-// The size a glyph of `digits` digits has in the usual hex fonts.
-std::string glyph_size(size_t digits) {
-  if (digits == 32) return " (8x16)";
-  if (digits == 64) return " (16x16)";
-  return "";
 }
 
 // Reads one glyph line; false after failing the font.
@@ -36,11 +30,17 @@ bool read_glyph(Font& font, std::string_view text, uint64_t line) {
   for (char c : digits) good = good && hex_value(c) >= 0;
   if (!good || digits.empty())
     return fail_font(font, line, "not a line of a hex font: expected CODE:HEXDIGITS"), false;
+  std::string name = "glyph " + std::string(text.substr(0, colon));
+  if (digits.size() == 32 || digits.size() == 64) {
+    font.warnings.push_back({line, name + " is " + (digits.size() == 32 ? "8x16" : "16x16") +
+                                       ": only 8x8 glyphs convert; skipped"});
+    ++font.count;
+    return true;
+  }
   if (digits.size() != 16)
     return fail_font(font, line,
-                     "glyph " + std::string(text.substr(0, colon)) + " has " +
-                         std::to_string(digits.size()) + " hexadecimal digits" +
-                         glyph_size(digits.size()) + ": only 8x8 glyphs of 16 digits convert"),
+                     name + " has " + std::to_string(digits.size()) +
+                         " hexadecimal digits: only 8x8 glyphs of 16 digits convert"),
            false;
   FontGlyph glyph{static_cast<uint32_t>(code), font.count++, {}};
   for (int r = 0; r < 8; ++r)

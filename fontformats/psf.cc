@@ -12,9 +12,13 @@
 // (width + 7) / 8 bytes. The Unicode table has an entry per glyph in UTF-8:
 // code points, FE before each sequence, FF at the end of the entry.
 //
-// A glyph's code point for -u is the first of its entry, before any
-// sequence; a glyph whose entry has none gets no code.
+// With -u a glyph takes every code point of its entry that comes before the
+// first sequence; a glyph whose entry has none gets no code. A glyph
+// shorter than 8 rows goes at the top of the image's cell: PSF gives no
+// baseline.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "font_formats.h"
 
@@ -34,7 +38,7 @@ std::string size_text(uint32_t width, uint32_t height) {
 // Decodes the UTF-8 code point at `p`, before `end`; its byte count in
 // `length`, 0 when the bytes are not UTF-8.
 uint32_t utf8_code(const unsigned char* p, const unsigned char* end, int& length) {
-  length = *p < 0x80 ? 1 : *p >= 0xF0 && *p < 0xF8 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC0 ? 2 : 0;
+  length = *p < 0x80 ? 1 : *p >= 0xF8 ? 0 : *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC0 ? 2 : 0;
   if (length == 0 || end - p < length) return length = 0, kNoCode;
   uint32_t code = length == 1 ? *p : *p & (0x7F >> length);
   for (int i = 1; i < length; ++i) {
@@ -44,65 +48,71 @@ uint32_t utf8_code(const unsigned char* p, const unsigned char* end, int& length
   return code;
 }
 
-// The first code point of each of `count` entries of a PSF 1 table; false
-// when the table ends early.
+// A glyph's place in the file and one code point of its table entry.
+using GlyphCode = std::pair<uint32_t, uint32_t>;
+
+// The code points of the `count` entries of a PSF 1 table, those of
+// sequences left out; false when the table ends early.
 bool psf1_table(const unsigned char* p, const unsigned char* end, uint32_t count,
-                std::vector<uint32_t>& codes) {
+                std::vector<GlyphCode>& codes) {
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t first = kNoCode;
-    for (bool start = true;; start = false) {
+    for (bool sequences = false;;) {
       if (end - p < 2) return false;
       uint32_t value = le16(p);
       p += 2;
       if (value == 0xFFFF) break;
-      if (start && value != 0xFFFE) first = value;
+      sequences = sequences || value == 0xFFFE;
+      if (!sequences) codes.emplace_back(i, value);
     }
-    codes.push_back(first);
   }
   return true;
 }
 
 // The same for a PSF 2 table in UTF-8.
 bool psf2_table(const unsigned char* p, const unsigned char* end, uint32_t count,
-                std::vector<uint32_t>& codes) {
+                std::vector<GlyphCode>& codes) {
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t first = kNoCode;
-    if (p < end && *p != 0xFE && *p != 0xFF) {
+    while (p < end && *p != 0xFE && *p != 0xFF) {
       int length = 0;
-      first = utf8_code(p, end, length);
+      codes.emplace_back(i, utf8_code(p, end, length));
       if (length == 0) return false;
+      p += length;
     }
     while (p < end && *p != 0xFF) ++p;
     if (p == end) return false;
     ++p;
-    codes.push_back(first);
   }
   return true;
 }
 
-// Adds the glyphs of a well-formed file to `font`, coded by `codes` when it
-// is not empty.
+// Adds the glyphs of a well-formed file to `font`: at their positions, or
+// at each of their `codes` when `unicode`.
 void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph, uint32_t row_bytes,
-                const std::vector<uint32_t>& codes) {
+                bool unicode, const std::vector<GlyphCode>& codes) {
   // Rows are padded to whole bytes with clear bits; a set one is no pixel.
   const auto in_cell = static_cast<unsigned char>(0xFF00 >> font.width);
+  auto next = codes.begin();
   for (uint32_t i = 0; i < font.count; ++i) {
-    FontGlyph glyph{codes.empty() ? i : codes[i], i, {}};
-    if (glyph.code == kNoCode) continue;
+    FontGlyph glyph{i, i, {}};
     const unsigned char* bits = data + size_t{i} * bytes_per_glyph;
-    for (uint8_t& row : glyph.rows) row = *bits & in_cell, bits += row_bytes;
-    font.glyphs.push_back(glyph);
+    for (int r = 0; r < font.height; ++r, bits += row_bytes) glyph.rows[r] = *bits & in_cell;
+    if (!unicode) font.glyphs.push_back(glyph);
+    for (; unicode && next != codes.end() && next->first == i; ++next) {
+      glyph.code = next->second;
+      font.glyphs.push_back(glyph);
+    }
   }
 }
 
 // Checks the sizes that the header gives and reads glyphs and table.
 Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t bytes_per_glyph,
                  uint32_t height, uint32_t width, bool unicode) {
-  if (height != 8 || width == 0 || width > 8)
+  if (height == 0 || height > 8 || width == 0 || width > 8)
     return fail_font(font, 0,
                      "the glyphs are " + size_text(width, height) +
-                         ": only glyphs 8 rows high and at most 8 columns wide convert");
+                         ": only glyphs of up to 8 rows and 8 columns convert");
   font.width = static_cast<int>(width);
+  font.height = static_cast<int>(height);
   uint32_t row_bytes = (width + 7) / 8;
   if (bytes_per_glyph < height * row_bytes)
     return fail_font(font, 0,
@@ -115,16 +125,17 @@ Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t byt
                          " glyphs end at byte " + std::to_string(end) + ", the file has " +
                          std::to_string(data.size()));
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  std::vector<uint32_t> codes;
+  std::vector<GlyphCode> codes;
   if (unicode && !font.unicode_table) {
     font.warnings.push_back({0, "the font has no Unicode table: codes are glyph positions"});
+    unicode = false;
   } else if (unicode) {
     bool whole = font.format == "PSF 1"
                      ? psf1_table(bytes + end, bytes + data.size(), font.count, codes)
                      : psf2_table(bytes + end, bytes + data.size(), font.count, codes);
     if (!whole) return fail_font(font, 0, "the Unicode table is damaged or cut short");
   }
-  add_glyphs(font, bytes + start, bytes_per_glyph, row_bytes, codes);
+  add_glyphs(font, bytes + start, bytes_per_glyph, row_bytes, unicode, codes);
   return font;
 }
 

@@ -2,6 +2,7 @@
 // (FONT_FUZZ_PSF, FONT_FUZZ_BDF or FONT_FUZZ_HEX): whatever the bytes, it
 // must end with a font or a reason why not, and a font's glyphs must lie in
 // its cell.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -29,10 +30,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(font.failed == !font.error.text.empty(), "a failure without its reason, or the reverse");
   if (font.failed) return 0;
   check(font.width >= 1 && font.width <= 8, "a cell of no column or more than 8");
-  check(font.glyphs.size() <= font.count, "more glyphs with a code than the font holds");
+  check(font.height >= 1 && font.height <= 8, "a cell of no row or more than 8");
+  // A PSF glyph stands at each code of its Unicode entry; other formats give one code a glyph.
+  check(font.unicode_table || font.glyphs.size() <= font.count, "more glyphs than the font holds");
   for (const FontGlyph& g : font.glyphs) {
     check(g.index < font.count, "a glyph placed past the font's count");
-    for (uint8_t row : g.rows) check((row & (0xFF >> font.width)) == 0, "a pixel outside the cell");
+    int first = 8, last = -1;  // the rows with a set pixel lie within the cell's height
+    for (int r = 0; r < 8; ++r) {
+      check((g.rows[r] & (0xFF >> font.width)) == 0, "a pixel outside the cell");
+      if (g.rows[r]) first = std::min(first, r), last = r;
+    }
+    check(last - first < font.height, "set rows further apart than the cell is high");
   }
   return 0;
 }

@@ -9,14 +9,14 @@
 
 namespace {
 
-// `font` in one line: "FORMAT WIDTH COUNT[ U]", the first and last glyph as
+// `font` in one line: "FORMAT WIDTHxHEIGHT COUNT[ U]", the first and last glyph as
 // CODE/INDEX=ROWS, "(n)" for the glyphs between, then "; LINE: warning"
 // each; or "LINE: error" when it failed.
 std::string describe(const Font& font) {
   if (font.failed) return std::to_string(font.error.line) + ": " + font.error.text;
   char text[64];
-  (void)std::snprintf(text, sizeof text, "%s %d %u%s", font.format.c_str(), font.width, font.count,
-                      font.unicode_table ? " U" : "");
+  (void)std::snprintf(text, sizeof text, "%s %dx%d %u%s", font.format.c_str(), font.width,
+                      font.height, font.count, font.unicode_table ? " U" : "");
   std::string out = text;
   for (size_t i = 0; i < font.glyphs.size(); ++i) {
     if (i == 1 && font.glyphs.size() > 2)
@@ -88,25 +88,26 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
     bool unicode = false;
   } cases[] = {
       {psf1(0, 8),
-       "PSF 1 8 256 0/0=0001020304050607 (254) FF/FF=2021222324252627; 0: the font has no Unicode "
+       "PSF 1 8x8 256 0/0=0001020304050607 (254) FF/FF=2021222324252627; 0: the font has no "
+       "Unicode "
        "table: codes are glyph positions<",
        true},
-      // First code points, not those of a sequence; an entry of only a sequence has no code.
+      // Every code point, none of a sequence; an entry of only a sequence has no code.
       {psf1(2, 8,
             std::string("A\0\xFE\xFF"
                         "B\0C\0\xFF\xFF\xFE\xFF"
-                        "D\0\xFF\xFF\x3A\x26",
-                        18) +
+                        "D\0\xFF\xFF\x3A\x26\x3B\x26",
+                        20) +
                 std::string(size_t{254} * 2, '\xFF')),
-       "PSF 1 8 256 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
+       "PSF 1 8x8 256 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       {psf1(4, 8, std::string("A\0", 2)), bad_table, true},
-      {psf1(0, 16),
-       "0: the glyphs are 8x16: only glyphs 8 rows high and at most 8 columns wide convert<"},
-      {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xFE\xFF"),
-       "PSF 2 8 3 U 41/0=0001020304050607 263A/2=1011121314151617<", true},
+      {psf1(0, 16), "0: the glyphs are 8x16: only glyphs of up to 8 rows and 8 columns convert<"},
+      {psf1(0, 6), "PSF 1 8x6 256 0/0=0001020304050000 (254) FF/FF=18191A1B1C1D0000<"},
+      {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xE2\x98\xBB\xFE\xFF"),
+       "PSF 2 8x8 3 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       // Set padding bits past the width are no pixels.
       {psf2({0, 32, 1, 4, 8, 8, 5}, "\xF0\x9F\x98\x80\xFF\xC3\xA9\xFF\xFF\x7F\xFF"),
-       "PSF 2 5 4 U 1F600/0=0000000000000000 (1) 7F/3=1818181818181818<", true},
+       "PSF 2 5x8 4 U 1F600/0=0000000000000000 (1) 7F/3=1818181818181818<", true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), bad_table, true},
       {psf2({0, 32, 1, 2, 8, 8, 8}, "A\xFF"), bad_table, true},
       {psf2({0, 32, 0, 1, 7, 8, 8}), "0: the header gives 7 bytes a glyph, too few for 8x8<"},
@@ -114,20 +115,30 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {psf2({1, 32, 0, 3, 8, 8, 8}), "0: PSF 2 version 1 is unknown<"},
       {psf2({0, 31, 0, 3, 8, 8, 8}), "0: the header size 31 is below 32<"},
       {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 4), "0: the file is cut short in its header"},
-      {psf2({0, 32, 0, 0, 8, 8, 8}), "PSF 2 8 0<"},
+      {psf2({0, 32, 0, 0, 8, 8, 8}), "PSF 2 8x8 0<"},
       {"\x72\xB5\x4A\x87" + zeros, "0: not a PSF font: the magic number is wrong<"},
       // A box sits on the baseline of the cell; padding bits past its width are dropped.
-      {bdf("3 2 1 0", "fA\na0\n"), "BDF 2.1 8 1 41/0=0000000000705000<"},
-      {"\r\n " + bdf("1 1 7 -1", "90\r\n"), "BDF 2.1 8 1 41/0=0000000000000001<"},
-      {bdf("0 0 0 0", ""), "BDF 2.1 8 1 41/0=0000000000000000<"},
+      {bdf("3 2 1 0", "fA\na0\n"), "BDF 2.1 8x8 1 41/0=0000000000705000<"},
+      {"\r\n " + bdf("1 1 7 -1", "90\r\n"), "BDF 2.1 8x8 1 41/0=0000000000000001<"},
+      {bdf("0 0 0 0", ""), "BDF 2.1 8x8 1 41/0=0000000000000000<"},
       {bdf("2 8 0 -1", "40\n40\n40\n40\n40\n40\n40\nC0\n",
            "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 2\nA 1\nSTARTCHAR "
            "B\nENDPROPERTIES\nFONTBOUNDINGBOX 2 8 0 -1\n"),
-       "BDF 2.1 2 1 41/0=40404040404040C0<"},
+       "BDF 2.1 2x8 1 41/0=40404040404040C0<"},
       {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\nENDCHAR\n" +
            bdf("9 1 0 0", "FF00\n", ""),
-       "BDF 2.1 8 2; 10: " + a + "is 9x1 and does not fit the font's cell; skipped<"},
-      {bdf("1 1 0 -2147483648", "00\n"), "BDF 2.1 8 1; 5: " + a + "is 1x1 and does not"},
+       "BDF 2.1 8x8 2; 10: " + a + "is 9x1, larger than the font's 8x8 cell; skipped<"},
+      {bdf("1 1 0 -2147483648", "00\n"),
+       "BDF 2.1 8x8 1; 5: " + a +
+           "at offset 0 -2147483648 of its BBX lies outside the font's 8x8 "
+           "cell; skipped<"},
+      // A shorter cell keeps its baseline above the image's last row, moved only to fit.
+      {bdf("2 2 0 0", "80\n40\n", "STARTFONT 2.1\nFONTBOUNDINGBOX 5 7 0 -1\n"),
+       "BDF 2.1 5x7 1 41/0=0000000000804000<"},
+      {bdf("1 1 0 1", "80\n", "STARTFONT 2.1\nFONTBOUNDINGBOX 5 7 0 1\n"),
+       "BDF 2.1 5x7 1 41/0=0000000000008000<"},
+      {bdf("1 1 0 -3", "80\n", "STARTFONT 2.1\nFONTBOUNDINGBOX 5 6 0 -3\n"),
+       "BDF 2.1 5x6 1 41/0=0000000000000080<"},
       {bdf("9 1 0 0", "FF\n"), "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
       {bdf("1 1 0 0", "G0\n"), "7: bad BITMAP row"},
       {bdf("1 1 0 0", "00\n00\n"), "8: " + a + "has more BITMAP rows than the 1 of its BBX<"},
@@ -142,16 +153,16 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {"STARTFONT 2.1\nSTARTCHAR A\n", "2: no FONTBOUNDINGBOX before the first glyph<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0\n", "2: bad FONTBOUNDINGBOX<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n",
-       "2: the font's cell is 8x16: only fonts 8 rows high and at most 8 columns wide convert<"},
+       "2: the font's cell is 8x16: only fonts of up to 8 rows and 8 columns convert<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 9 8 0 0\n", "2: the font's cell is 9x8"},
       // Glyphs placed in one cell cannot move to another (found by fuzzing).
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n",
        "3: FONTBOUNDINGBOX is given twice<"},
       {"STARTFONTS", "1: not a BDF font: no STARTFONT<"},
       {"# a\n\n#\r\n0041:0011223344556677\r\nffffffff:8899aabbccddeeff",
-       "hex 8 2 41/0=0011223344556677 FFFFFFFF/1=8899AABBCCDDEEFF<"},
-      {"41:" + zeros + zeros,
-       "1: glyph 41 has 32 hexadecimal digits (8x16): only 8x8 glyphs of 16 digits convert<"},
+       "hex 8x8 2 41/0=0011223344556677 FFFFFFFF/1=8899AABBCCDDEEFF<"},
+      {"41:" + zeros + zeros + "\n4E00:" + zeros + zeros + zeros + zeros,
+       "hex 8x8 2; 1: glyph 41 is 8x16: only 8x8 glyphs convert; skipped; 2: glyph 4E00 is 16x16:"},
       {"41:" + zeros.substr(1), "1: glyph 41 has 15 hexadecimal digits: only"},
       {"41:" + zeros + "\n:0\n", "2: " + not_hex + "<"},
       {"41:" + zeros + "\n123456789:0\n", "2: " + not_hex},
@@ -159,7 +170,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {"#\n41", "0: not a font that converts: neither PSF 1 or 2, BDF nor a hex font<"},
       {":0\n", "0: not a font that converts"},
       {"\x1F\x8B", "0: the gzip data is cut short<"},
-      {gzip("41:00") + gzip(zeros.substr(2)), "hex 8 1 41/0=0000000000000000<"},
+      {gzip("41:00") + gzip(zeros.substr(2)), "hex 8x8 1 41/0=0000000000000000<"},
       {"\x1F\x8B" + zeros, "0: the gzip data is damaged: unknown compression method<"},
       {gzip(std::string((64 << 20) + 1, '0')), "0: the gzip data unpacks to more than 64 MiB<"},
   };
@@ -172,38 +183,57 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
 TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
   Font font;
   font.count = 4;
-  font.glyphs = {{0x41, 0, {0xFF}}, {0x42, 1, {0x01}}, {0x43, 2, {0x80}}, {0xFFFFFFFF, 3, {0}}};
+  font.glyphs = {{0x41, 0, {0xFF}}, {0x42, 1, {0x01}},  {0x43, 2, {0x80}},
+                 {0x44, 2, {0x80}}, {0x391, 0, {0xFF}}, {0xFFFFFFFF, 3, {0x01}}};
   std::vector<CodeRange> map;
   std::string error;
-  ASSERT_TRUE(parse_code_map("41-42>0x61,42>61,42,0-41>FFFFFBF,43>0,FFFFFFFF>1", map, error));
+  ASSERT_TRUE(parse_code_map("41-42>0x61,42>61,42,0-41>FFFFFBF,43>0,FFFFFFFF>1,391=70,44,50-5F",
+                             map, error));
   PatchPlan plan = plan_patch(font, map, DropSide::right);
   std::string codes;
   for (const FontGlyph& g : plan.glyphs) codes += std::to_string(g.code) + " ";
-  EXPECT_EQ(codes, "1 66 97 98 ");
-  EXPECT_EQ(plan.left_out, 1u);  // 0x43
+  for (const std::string& w : plan.warnings) codes += "; " + w;
+  EXPECT_EQ(codes,
+            "1 66 68 97 98 112 ; -m 50-5F selects no glyph of the font; 2 glyphs land on codes "
+            "that a patch cannot write (0, or 0x10000000 and above), the first at 0x10000000: left "
+            "out; 1 glyphs land on a code that another glyph takes first, the first at 0x61: left "
+            "out; 5 glyphs lose set pixels of their rightmost column, which the image has no room "
+            "for: 0x1, 0x42, 0x61, 0x62 and 1 more");
+  EXPECT_EQ(plan.left_out, 0u);  // glyph 2 is in at 0x44, though not at 0x43
   EXPECT_EQ(plan.dropped, 0x01);
-  ASSERT_EQ(plan.warnings.size(), 2u);
-  EXPECT_EQ(plan.warnings[0],
-            "2 glyphs land on codes that a patch cannot write (0, or 0x10000000 "
-            "and above), the first at 0x10000000: left out");
-  EXPECT_EQ(plan.warnings[1],
-            "1 glyphs land on a code that another glyph takes first, the first "
-            "at 0x61: left out");
   font.width = 7;
   plan = plan_patch(font, default_code_map(), DropSide::left);
   EXPECT_EQ(plan.left_out * 100u + plan.dropped * 10u + plan.lost_pixels, 100u);
-  for (const char* bad : {"41-40", "41,", "", "0x", "x1", "41>", "41-", "41>42>43", "100000000",
-                          "1-100000000", "1>100000000", "41 "}) {
-    EXPECT_FALSE(parse_code_map(bad, map, error)) << bad;
-    std::string item = std::string(bad) == "41," ? "" : bad;
-    EXPECT_EQ(error, "bad map item '" + item +
-                         "': expected FIRST-LAST>TARGET or CODE>TARGET in "
-                         "hexadecimal, >TARGET optional");
+  // Each map adds its ranges to those before it.
+  struct {
+    std::string_view text;
+    const char* ranges;  // FIRST-LAST=TARGET each, or the error
+  } maps[] = {
+      {"FFFFFFFF,0-Aa>0XfF", "FFFFFFFF-FFFFFFFF=FFFFFFFF 0-AA=FF "},
+      {"FF61-FF9F=A1", "FF61-FF9F=A1 "},
+      {std::string_view("4142", 2), "41-41=41 "},  // nothing past its end
+      {"FF61-ZZ", "'FF61-ZZ' is not a hexadecimal range"},
+      {"41-40", "'41-40' ends below its first code"},
+      {"1-100000000", "'1-100000000' has a code past FFFFFFFF"},
+      {"1=100000000", "'1=100000000' has a code past FFFFFFFF"},
+      {"41,", "'41,' has an empty range"},
+      {"", "'' has an empty range"},
+  };
+  for (const auto& m : maps) {
+    size_t before = map.size();
+    std::string ranges;
+    if (!parse_code_map(m.text, map, error)) ranges = error;
+    for (size_t i = before; i < map.size(); ++i) {
+      char text[40];
+      (void)std::snprintf(text, sizeof text, "%X-%X=%X ", map[i].first, map[i].last, map[i].target);
+      ranges += text;
+    }
+    EXPECT_EQ(ranges, m.ranges);
   }
-  EXPECT_TRUE(parse_code_map(std::string_view("4142", 2), map, error));  // nothing past its end
-  EXPECT_EQ(map[0].first, 0x41u);
-  EXPECT_TRUE(parse_code_map("FFFFFFFF,0-Aa>0XfF", map, error));
-  EXPECT_EQ(map[1].last * 1000 + map[1].target, 170255u);
+  for (const char* bad : {"0x", "x1", "41>", "41=", "41-", "41>42>43", "41=42-43", "41 "}) {
+    EXPECT_FALSE(parse_code_map(bad, map, error));
+    EXPECT_EQ(error, "'" + std::string(bad) + "' is not a hexadecimal range");
+  }
   EXPECT_EQ(image_row(0xFF, 8, DropSide::left), 0x7F);
 }
 

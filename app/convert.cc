@@ -1,6 +1,6 @@
-// zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE:
-// writes a PSF, BDF or hex font as the font-patch text that zenpo reads, or
-// with --png a picture of the glyphs that the patch would hold.
+// zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png FILE]
+// FONTFILE: writes a PSF, BDF or hex font as the font-patch text that zenpo
+// reads, or with --png a picture of the glyphs that the patch would hold.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,54 +13,124 @@
 #include "font_io.h"
 #include "font_png.h"
 #include "font_select.h"
+#include "output_file.h"
 #include "windows_text.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE\n";
+constexpr char kTool[] = "zenpo-convert";
+constexpr char kUsage[] =
+    "usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png FILE] FONTFILE\n";
+
+// What --help prints after the usage line.
+constexpr char kHelp[] =
+    "\n"
+    "Converts a bitmap font of another program into a font patch for zenpo.\n"
+    "FONTFILE is a PSF 1 or 2 console font (gzip'd too), a BDF font or a hex\n"
+    "font; its glyphs must be at most 8 rows high and 8 columns wide.\n"
+    "\n"
+    "  -m MAP        take the glyphs of MAP: a range FIRST-LAST or a code, in\n"
+    "                hexadecimal (0x optional), with =TARGET to move it; give -m\n"
+    "                again for each further range. Without -m: 01-FF in place\n"
+    "  -u            take a PSF glyph's codes from its Unicode table\n"
+    "  --drop left|right\n"
+    "                the column that an 8-column glyph loses; right by default\n"
+    "  -o FILE       write the patch into FILE instead of standard output ('-' is\n"
+    "                standard output)\n"
+    "  --png FILE    write a PNG picture of the glyphs into FILE instead\n"
+    "  --help        show this text\n"
+    "\n"
+    "With FIRST-LAST=TARGET the glyph of FIRST lands on TARGET and the others\n"
+    "follow it in order; a range without =TARGET stays at its own codes. Where\n"
+    "two ranges reach one code, the earlier -m wins. Also accepted, quoted from\n"
+    "the shell: '>' for '=', and ranges joined by ',' in one -m.\n"
+    "\n"
+    "No file is written over the font being read, nor over an existing file of\n"
+    "another kind; a file is replaced only once all of it is written.\n"
+    "\n"
+    "Example: ASCII in place and half-width katakana at A1 to DF:\n"
+    "  zenpo-convert -u -m 20-7E -m FF61-FF9F=A1 -o font.txt font.psf.gz\n"
+    "  zenpo font.txt\n";
 
 // What the command line asks for.
 struct Options {
   bool unicode = false;
-  const char* map_text = "01-FF";
-  std::vector<CodeRange> map = default_code_map();
+  std::string map_text;  // the -m options as given, for the heading
+  std::vector<CodeRange> map;
   DropSide drop = DropSide::right;
-  const char* png = nullptr;
+  const char* output = "-";
+  bool output_given = false;  // by -o or --png
+  OutputKind kind = OutputKind::patch_text;
   const char* path = nullptr;
 };
 
-// Prints `why` when there is one, then the usage line; returns the status 1.
-int usage_error(const std::string& why = "") {
-  (void)std::fflush(stdout);
-  if (!why.empty()) (void)std::fprintf(stderr, "zenpo-convert: %s\n", why.c_str());
+// Prints "zenpo-convert: WHY", then the usage line; returns false.
+bool usage_error(const std::string& why) {
+  report_tool_error(kTool, why);
   (void)std::fputs(kUsage, stderr);
-  return 1;
+  return false;
 }
 
-// Reads the arguments into `o`; false after the usage line.
-bool parse_options(int argc, char** argv, Options& o, int& status) {
+// What the output option `option` writes into FILE: the one place that
+// chooses an output's kind.
+OutputKind output_kind(const std::string& option) {
+  return option == "--png" ? OutputKind::png : OutputKind::patch_text;
+}
+
+// Takes FONTFILE `arg`; false after the error line when one was given already.
+bool take_path(Options& o, const char* arg) {
+  if (!o.path) return o.path = arg, true;
+  std::vector<CodeRange> map;
+  std::string error;
+  // PowerShell passes "-m 20-7E,41-5A=61" as two arguments: the second looks like a map.
+  bool split_map = std::strpbrk(o.path, "-=>") && parse_code_map(o.path, map, error);
+  return usage_error("'" + std::string(arg) + "' is a second FONTFILE after '" + o.path + "'" +
+                     (split_map ? "; give each range of a map its own -m" : ""));
+}
+
+// Reads the option `arg` with its `value` (null when there is none) into
+// `o`, moving `i` past the value; false after the error line.
+bool take_option(Options& o, const std::string& arg, const char* value, int& i) {
+  const char* needs = arg == "-m" ? "a MAP" : arg == "--drop" ? "left or right" : "a FILE";
+  if (!value) return usage_error(arg + " needs " + needs);
+  ++i;
+  std::string error;
+  if (arg == "-m") {
+    if (!parse_code_map(value, o.map, error)) return usage_error("-m: " + error);
+    o.map_text += (o.map_text.empty() ? "-m " : " -m ") + std::string(value);
+  } else if (arg == "--drop") {
+    if (std::strcmp(value, "left") != 0 && std::strcmp(value, "right") != 0)
+      return usage_error("--drop: '" + std::string(value) + "' is neither left nor right");
+    o.drop = std::strcmp(value, "left") == 0 ? DropSide::left : DropSide::right;
+  } else {
+    if (o.output_given) return usage_error("-o and --png both name an output: give one");
+    o.output_given = true;
+    o.output = value;
+    o.kind = output_kind(arg);
+  }
+  return true;
+}
+
+// Reads the arguments into `o`; false after the error line and the usage
+// line, or after --help with `help` set.
+bool parse_options(int argc, char** argv, Options& o, bool& help) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    bool has_value = i + 1 < argc;
-    if (arg == "-u") {
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (arg == "--help" || arg == "-h") {
+      return help = true, false;
+    } else if (arg == "-u") {
       o.unicode = true;
-    } else if (arg == "-m" && has_value) {
-      std::string error;
-      o.map_text = argv[++i];
-      if (!parse_code_map(o.map_text, o.map, error)) return status = usage_error(error), false;
-    } else if (arg == "--drop" && has_value &&
-               (std::strcmp(argv[i + 1], "left") == 0 || std::strcmp(argv[i + 1], "right") == 0)) {
-      o.drop = std::strcmp(argv[++i], "left") == 0 ? DropSide::left : DropSide::right;
-    } else if (arg == "--png" && has_value) {
-      o.png = argv[++i];
-    } else if (arg.empty() || arg[0] == '-' || o.path) {
-      return status = usage_error(), false;
-    } else {
-      o.path = argv[i];
+    } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png") {
+      if (!take_option(o, arg, value, i)) return false;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usage_error("unknown option '" + arg + "'");
+    } else if (!take_path(o, argv[i])) {
+      return false;
     }
   }
-  if (!o.path) return status = usage_error(), false;
+  if (!o.path) return usage_error("no FONTFILE given");
+  if (o.map.empty()) o.map = default_code_map(), o.map_text = "-m 01-FF";
   return true;
 }
 
@@ -75,11 +145,13 @@ void report_font_error(const char* path, uint64_t line, const std::string& text)
   }
 }
 
-// Reads and parses the font file; a failed Font after its error line.
-Font load_font(const Options& o) {
+// Reads and parses the font file, learning which file it is in `source`;
+// a failed Font when it cannot be read.
+Font load_font(const Options& o, FileIdentity& source) {
   Font font;
   FILE* file = open_for_reading(o.path);
   if (!file) return fail_font(font, 0, std::string("cannot open it: ") + std::strerror(errno));
+  source = identity_of(file);
   std::vector<char> bytes;
   bool read = read_font_bytes(file, bytes);
   int saved = errno;
@@ -88,20 +160,17 @@ Font load_font(const Options& o) {
   return parse_font(std::string_view(bytes.data(), bytes.size()), o.unicode);
 }
 
-const char* column_name(const PatchPlan& plan) {
-  return plan.dropped == 0x80 ? "leftmost" : "rightmost";
-}
-
 // The comment that opens the patch: where it comes from and what it holds.
 std::string heading(const Options& o, const Font& font, const PatchPlan& plan) {
   std::string text = std::string("; Converted from ") + o.path + ": " + font.format + ", " +
-                     std::to_string(font.count) + " glyphs of " + std::to_string(font.width) +
-                     "x8" + (font.unicode_table ? ", with a Unicode table" : "") + ".\n";
+                     std::to_string(font.count) + " glyphs of " + std::to_string(font.width) + "x" +
+                     std::to_string(font.height) +
+                     (font.unicode_table ? ", with a Unicode table" : "") + ".\n";
   text += std::string("; Codes ") + (o.unicode && font.unicode_table ? "by code point, " : "") +
-          "-m " + o.map_text + ": " + std::to_string(plan.glyphs.size()) + " glyphs; " +
+          o.map_text + ": " + std::to_string(plan.glyphs.size()) + " glyphs; " +
           std::to_string(plan.left_out) + " of the font left out.\n";
   if (plan.dropped) {
-    text += std::string("; The ") + column_name(plan) +
+    text += std::string("; The ") + dropped_column(plan) +
             " column of each glyph is dropped: the image has 7 columns.\n";
   }
   text += "; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n";
@@ -119,8 +188,8 @@ std::string patch_text(const Options& o, const Font& font, const PatchPlan& plan
   return text;
 }
 
-// Writes the picture of `plan` to the --png file; the status of the run.
-int write_picture(const Options& o, const PatchPlan& plan) {
+// The PNG picture of `plan` in `png`; false after the error line.
+bool picture_png(const Options& o, const PatchPlan& plan, std::string& png) {
   std::vector<PictureGlyph> glyphs;
   for (const FontGlyph& g : plan.glyphs) {
     PictureGlyph picture_glyph{g.code, {}};
@@ -128,18 +197,15 @@ int write_picture(const Options& o, const PatchPlan& plan) {
     glyphs.push_back(picture_glyph);
   }
   Picture picture;
+  const char* why = nullptr;
   if (!draw_glyph_picture(glyphs, plan.dropped, picture)) {
-    report_font_error(o.png, 0, "the glyphs fill more than 1024 rows of 16: choose fewer with -m");
-    return 1;
+    why = "the glyphs fill more than 1024 rows of 16: choose fewer with -m";
+  } else {
+    png = encode_png(picture);
+    if (png.empty()) why = "cannot write it: the PNG encoder failed";
   }
-  std::string png = encode_png(picture);
-  if (png.empty() || !write_whole_file(o.png, png)) {
-    report_font_error(o.png, 0,
-                      std::string("cannot write it: ") +
-                          (png.empty() ? "the encoder failed" : std::strerror(errno)));
-    return 1;
-  }
-  return 0;
+  if (why) report_tool_error(kTool, std::string(o.output) + ": " + why);
+  return !why;
 }
 
 }  // namespace
@@ -147,9 +213,15 @@ int write_picture(const Options& o, const PatchPlan& plan) {
 // The whole run, with the arguments in UTF-8 on every system.
 int run_convert(int argc, char** argv) {
   Options o;
-  int status = 0;
-  if (!parse_options(argc, argv, o, status)) return status;
-  Font font = load_font(o);
+  bool help = false;
+  if (!parse_options(argc, argv, o, help)) {
+    if (!help) return 1;
+    (void)std::fputs(kUsage, stdout);
+    (void)std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
+  FileIdentity source;
+  Font font = load_font(o, source);
   for (const FontMessage& w : font.warnings) report_warning(o.path, w.line, w.text);
   if (font.failed) {
     report_font_error(o.path, font.error.line, font.error.text);
@@ -157,19 +229,17 @@ int run_convert(int argc, char** argv) {
   }
   PatchPlan plan = plan_patch(font, o.map, o.drop);
   for (const std::string& w : plan.warnings) report_warning(o.path, 0, w);
-  if (plan.lost_pixels) {
-    report_warning(o.path, 0,
-                   std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
-                       column_name(plan) + " column, which the image has no room for");
-  }
-  if (o.png) return write_picture(o, plan);
-  std::string text = patch_text(o, font, plan);
-  (void)std::fwrite(text.data(), 1, text.size(), stdout);  // checked below
+  std::string data;
+  if (o.kind == OutputKind::patch_text)
+    data = patch_text(o, font, plan);
+  else if (!picture_png(o, plan, data))
+    return 1;
+  int status = write_output(kTool, o.output, data, o.kind, source) ? 0 : 1;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");
-    return 1;
+    status = 1;
   }
-  return 0;
+  return status;
 }
 
 #ifdef _WIN32

@@ -51,6 +51,14 @@ uint32_t utf8_code(const unsigned char* p, const unsigned char* end, int& length
 // A glyph's place in the file and one code point of its table entry.
 using GlyphCode = std::pair<uint32_t, uint32_t>;
 
+// Adds code point `code` of glyph `glyph`, unless its entry gave it already:
+// some fonts list a code point twice, which is no second glyph.
+void add_code(std::vector<GlyphCode>& codes, uint32_t glyph, uint32_t code) {
+  for (auto c = codes.rbegin(); c != codes.rend() && c->first == glyph; ++c)
+    if (c->second == code) return;
+  codes.emplace_back(glyph, code);
+}
+
 // The code points of the `count` entries of a PSF 1 table, those of
 // sequences left out; false when the table ends early.
 bool psf1_table(const unsigned char* p, const unsigned char* end, uint32_t count,
@@ -62,7 +70,7 @@ bool psf1_table(const unsigned char* p, const unsigned char* end, uint32_t count
       p += 2;
       if (value == 0xFFFF) break;
       sequences = sequences || value == 0xFFFE;
-      if (!sequences) codes.emplace_back(i, value);
+      if (!sequences) add_code(codes, i, value);
     }
   }
   return true;
@@ -74,8 +82,9 @@ bool psf2_table(const unsigned char* p, const unsigned char* end, uint32_t count
   for (uint32_t i = 0; i < count; ++i) {
     while (p < end && *p != 0xFE && *p != 0xFF) {
       int length = 0;
-      codes.emplace_back(i, utf8_code(p, end, length));
+      uint32_t code = utf8_code(p, end, length);
       if (length == 0) return false;
+      add_code(codes, i, code);
       p += length;
     }
     while (p < end && *p != 0xFF) ++p;

@@ -92,12 +92,12 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "Unicode "
        "table: codes are glyph positions<",
        true},
-      // Every code point, none of a sequence; an entry of only a sequence has no code.
+      // Every code point once, none of a sequence; an entry of only a sequence has no code.
       {psf1(2, 8,
             std::string("A\0\xFE\xFF"
                         "B\0C\0\xFF\xFF\xFE\xFF"
-                        "D\0\xFF\xFF\x3A\x26\x3B\x26",
-                        20) +
+                        "D\0\xFF\xFF\x3A\x26\x3B\x26\x3A\x26",
+                        22) +
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8x8 256 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       {psf1(4, 8, std::string("A\0", 2)), bad_table, true},

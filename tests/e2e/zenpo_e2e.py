@@ -284,19 +284,22 @@ class ConvertTest(Test):
         heading = b"; Converted from v.psf.gz: PSF 1, 256 glyphs of 8x8.\n; Codes -m %s: %d glyphs; " \
             b"%d of the font left out.\n; The %s column of each glyph is dropped: the image has 7 " \
             b"columns.\n; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n"
-        lost = b"v.psf.gz: warning: %d glyphs lose set pixels of their %s column, which the image " \
-            b"has no room for\n"
-        losing = lambda bit, codes: sum(any(b & bit for b in font[c]) for c in codes)
-        mapped = [*range(0x30, 0x3A), *range(0x41, 0x5B)]
+        def lost(bit, side, codes):  # (target, source) pairs, ascending: the first 4 are named
+            names = [b"0x%X" % t for t, c in codes if any(b & bit for b in font[c])]
+            return b"v.psf.gz: warning: %d glyphs lose set pixels of their %s column, which the " \
+                b"image has no room for: %s and %d more\n" % (len(names), side, b", ".join(names[:4]),
+                                                              len(names) - 4)
+        own = [(c, c) for c in range(1, 256)]
+        mapped = [*own[0x2F:0x39], *zip(range(0x61, 0x7B), range(0x41, 0x5B))]
         for args, image, first, stderr in [
                 ([], right, heading % (b"01-FF", 255, 1, b"rightmost"),
-                 lost % (losing(1, range(1, 256)), b"rightmost")),
+                 lost(1, b"rightmost", own)),
                 (["--drop", "left"], [bytes(b & 0x7F for b in g) for g in font],
                  heading % (b"01-FF", 255, 1, b"leftmost"),
-                 lost % (losing(0x80, range(1, 256)), b"leftmost")),
-                (["-m", "41-5A>61,0x30-39"], [moved.get(c, bytes(8)) for c in range(256)],
-                 heading % (b"41-5A>61,0x30-39", 36, 220, b"rightmost"),
-                 lost % (losing(1, mapped), b"rightmost"))]:
+                 lost(0x80, b"leftmost", own)),
+                (["-m", "41-5A=61", "-m", "0x30-39"], [moved.get(c, bytes(8)) for c in range(256)],
+                 heading % (b"41-5A=61 -m 0x30-39", 36, 220, b"rightmost"),
+                 lost(1, b"rightmost", mapped))]:
             with self.subTest(args=args):
                 self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x00\x08" + b"".join(font)),
                             CG: bytes(2048)})
@@ -307,23 +310,47 @@ class ConvertTest(Test):
                 self.expect(self.run_("font.txt"), done(), files={CG: bytes(8) + b"".join(image[1:])})
 
     def test_errors(self):
-        usage_line = b"usage: zenpo-convert [-u] [-m MAP] [--drop left|right] [--png FILE] FONTFILE\n"
+        usage_line = b"usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png " \
+            b"FILE] FONTFILE\n"
+        wrong = lambda why: b"zenpo-convert: " + why + b"\n" + usage_line  # a wrong argument
+        refused = lambda name, why: b"zenpo-convert: %s: not written: it %s\n" % (name, why)
         bdf = b"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nBBX 8 1 0 0\n"
-        self.fresh({"short.psf": b"\x36\x04\x00\x08" + bytes(1000), "a.hex": b"0041:00102030405060"
-                    b"70\n", "e.bdf": bdf + b"BITMAP\n00\nENDFONT\n"})
+        files = {"short.psf": b"\x36\x04\x00\x08" + bytes(1000), "a.hex": b"0041:00102030405060"
+                 b"70\n", "e.bdf": bdf + b"BITMAP\n00\nENDFONT\n"}
+        self.fresh(files)
         for args, stderr in [
                 (["short.psf"], b"short.psf: error: the file is cut short: 256 glyphs end at byte "
                                 b"2052, the file has 1004\n"),
                 (["e.bdf"], b"e.bdf:8: error: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
                 (["none.psf"], b"none.psf: error: cannot open it: No such file or directory\n"),
-                (["--drop", "middle", "a.hex"], usage_line), (["a.hex", "a.hex"], usage_line),
-                ([], usage_line), (["-m", "41-40", "a.hex"], b"zenpo-convert: bad map item "
-                 b"'41-40': expected FIRST-LAST>TARGET or CODE>TARGET in hexadecimal, >TARGET "
-                 b"optional\n" + usage_line),
-                (["--png", "no/such.png", "a.hex"], b"no/such.png: error: cannot write it: No such "
-                                                    b"file or directory\n")]:
+                (["--drop", "middle", "a.hex"], wrong(b"--drop: 'middle' is neither left nor right")),
+                (["a.hex", "a.hex"], wrong(b"'a.hex' is a second FONTFILE after 'a.hex'")),
+                # What PowerShell makes of "-m 20-7E,FF61-FF9F=A1".
+                (["-m", "20-7E", "FF61-FF9F=A1", "a.hex"], wrong(b"'a.hex' is a second FONTFILE "
+                 b"after 'FF61-FF9F=A1'; give each range of a map its own -m")),
+                ([], wrong(b"no FONTFILE given")), (["a.hex", "-m"], wrong(b"-m needs a MAP")),
+                (["-x", "a.hex"], wrong(b"unknown option '-x'")),
+                (["-m", "FF61-ZZ", "a.hex"], wrong(b"-m: 'FF61-ZZ' is not a hexadecimal range")),
+                (["-o", "f.txt", "--png", "f.png", "a.hex"],
+                 wrong(b"-o and --png both name an output: give one")),
+                (["--png", "no/such.png", "a.hex"], b"zenpo-convert: no/such.png: cannot write it: "
+                                                    b"No such file or directory\n"),
+                (["-o", "a.hex", "a.hex"], refused(b"a.hex", b"is the file being read")),
+                (["--png", "a.hex", "a.hex"], refused(b"a.hex", b"is the file being read")),
+                (["-o", "short.psf", "a.hex"], refused(b"short.psf", b"exists and is not a font patch")),
+                (["--png", "e.bdf", "a.hex"], refused(b"e.bdf", b"exists and is not a PNG picture"))]:
             with self.subTest(args=args):
-                self.expect(self.run_(*args, program="zenpo-convert"), b"", stderr, 1)
+                self.expect(self.run_(*args, program="zenpo-convert"), b"", stderr, 1, files)
+
+    def test_output_goes_to_the_file_of_o(self):
+        self.fresh({"a.hex": b"0041:0010203040506070\n"})
+        text = self.run_("a.hex", program="zenpo-convert").stdout
+        for args, stdout in [(["-o", "f.txt"], b""), (["-o", "f.txt"], b""), (["-o", "-"], text)]:
+            self.expect(self.run_(*args, "a.hex", program="zenpo-convert"), stdout,
+                        files={"f.txt": text})
+        proc = self.run_("--help", program="zenpo-convert")
+        self.assertEqual((proc.stdout[:22], proc.stderr, proc.returncode),
+                         (b"usage: zenpo-convert [", b"", 0))
 
 
 class DumpTest(Test):
@@ -425,6 +452,19 @@ class DumpTest(Test):
                          (b"Source file is the SUBSYS_C.ROM\n", 255, 0))
         self.expect(self.run_("font.txt", program=os.path.join(programs, "zenpo"), preexec_fn=other),
                     done(C), files={CG: IMAGE, C: bytes(0x208) + BYTES_A + bytes(2048 - 0x210)})
+
+
+class CmdExeTest(Test):
+    # What a user types in cmd.exe, as typed: a map that needs no quoting, and -o, not ">".
+    def test_map_and_output_as_typed(self):
+        if not WINDOWS:
+            self.skipTest("cmd.exe runs under Wine only")
+        self.fresh({"t.hex": b"0041:0204081020400000\r\n0042:7E7E7E7E7E7E7E7E\r\n", CG: bytes(2048)})
+        line = "Z:%s -m 41-42=61 -o p.txt t.hex" % PROGRAMS["zenpo-convert"].replace("/", "\\")
+        self.expect(self.run_("/c", line, program="cmd"), b"")
+        self.expect(self.run_("p.txt"), done(), files={CG: bytes(0x308) + bytes.fromhex(
+            "0102040810200000") + b"\x3f" * 8 + bytes(2048 - 0x318)})
+        self.assertEqual(sorted(os.listdir(self.dir)), [CG, "p.txt", "t.hex"])  # no file "61"
 
 
 def main():

@@ -83,7 +83,7 @@ bool take_path(Options& o, const char* arg) {
   std::vector<CodeRange> map;
   std::string error;
   // PowerShell passes "-m 20-7E,41-5A=61" as two arguments: the second looks like a map.
-  bool split_map = std::strpbrk(o.path, "-=>") && parse_code_map(o.path, map, error);
+  bool split_map = std::strpbrk(o.path, "-=>") != nullptr && parse_code_map(o.path, map, error);
   return usage_error("'" + std::string(arg) + "' is a second FONTFILE after '" + o.path + "'" +
                      (split_map ? "; give each range of a map its own -m" : ""));
 }
@@ -94,8 +94,8 @@ bool take_option(Options& o, const std::string& arg, const char* value, int& i) 
   const char* needs = arg == "-m" ? "a MAP" : arg == "--drop" ? "left or right" : "a FILE";
   if (!value) return usage_error(arg + " needs " + needs);
   ++i;
-  std::string error;
   if (arg == "-m") {
+    std::string error;
     if (!parse_code_map(value, o.map, error)) return usage_error("-m: " + error);
     o.map_text += (o.map_text.empty() ? "-m " : " -m ") + std::string(value);
   } else if (arg == "--drop") {
@@ -117,9 +117,8 @@ bool parse_options(int argc, char** argv, Options& o, bool& help) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (arg == "--help" || arg == "-h") {
-      return help = true, false;
-    } else if (arg == "-u") {
+    if (arg == "--help" || arg == "-h") return help = true, false;
+    if (arg == "-u") {
       o.unicode = true;
     } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png") {
       if (!take_option(o, arg, value, i)) return false;
@@ -204,8 +203,8 @@ bool picture_png(const Options& o, const PatchPlan& plan, std::string& png) {
     png = encode_png(picture);
     if (png.empty()) why = "cannot write it: the PNG encoder failed";
   }
-  if (why) report_tool_error(kTool, std::string(o.output) + ": " + why);
-  return !why;
+  if (why != nullptr) report_tool_error(kTool, std::string(o.output) + ": " + why);
+  return why == nullptr;
 }
 
 }  // namespace
@@ -230,10 +229,11 @@ int run_convert(int argc, char** argv) {
   PatchPlan plan = plan_patch(font, o.map, o.drop);
   for (const std::string& w : plan.warnings) report_warning(o.path, 0, w);
   std::string data;
-  if (o.kind == OutputKind::patch_text)
+  if (o.kind == OutputKind::patch_text) {
     data = patch_text(o, font, plan);
-  else if (!picture_png(o, plan, data))
+  } else if (!picture_png(o, plan, data)) {
     return 1;
+  }
   int status = write_output(kTool, o.output, data, o.kind, source) ? 0 : 1;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");

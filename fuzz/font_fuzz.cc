@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(font.unicode_table || font.glyphs.size() <= font.count, "more glyphs than the font holds");
   for (const FontGlyph& g : font.glyphs) {
     check(g.index < font.count, "a glyph placed past the font's count");
-    int first = 8, last = -1;  // the rows with a set pixel lie within the cell's height
+    // The rows with a set pixel lie within the cell's height.
+    int first = 8;
+    int last = -1;
     for (int r = 0; r < 8; ++r) {
       check((g.rows[r] & (0xFF >> font.width)) == 0, "a pixel outside the cell");
       if (g.rows[r]) first = std::min(first, r), last = r;

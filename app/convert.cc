@@ -13,6 +13,8 @@
 #include "font_io.h"
 #include "font_png.h"
 #include "font_select.h"
+#include "interrupted.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "windows_text.h"
 
@@ -235,6 +237,7 @@ int run_convert(int argc, char** argv) {
     return 1;
   }
   int status = write_output(kTool, o.output, data, o.kind, source) ? 0 : 1;
+  if (int held = held_interrupt()) end_as_interrupted(held);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");
     status = 1;

@@ -12,6 +12,8 @@
 #include "font_io.h"
 #include "font_patch.h"
 #include "font_png.h"
+#include "interrupted.h"
+#include "interrupts.h"
 #include "output_file.h"
 #include "windows_text.h"
 
@@ -175,6 +177,7 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
       report_error("Failed to read ROM image");
       return 1;
     }
+    if (held_interrupt()) return 1;  // the output is removed, then the run ends
     for (uint32_t i = 0; i < count; ++i)
       high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
     (void)std::fwrite(text.data(), 1, text.size(), out);  // checked at the end
@@ -246,6 +249,7 @@ int run_dump(int argc, char** argv) {
     }
   }
   (void)std::fclose(rom);  // read only: a failed close loses nothing
+  if (int held = held_interrupt()) end_as_interrupted(held);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report_error("Failed to write standard output");
     status = 1;

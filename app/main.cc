@@ -1,17 +1,13 @@
 // zenpo FONTFILE: rewrites the font area of SUBSYSCG.ROM or SUBSYS_C.ROM in
 // the current directory from a font-patch text (.txt) or a binary font (.bin).
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "console.h"
 #include "font_io.h"
 #include "fontimport.h"
+#include "interrupted.h"
 #include "interrupts.h"
 #include "usage.h"
 #include "windows_text.h"
@@ -52,20 +48,6 @@ FILE* open_and_announce_rom() {
   FILE* rom = open_target_rom(which);
   if (rom) std::printf("Target file is the %s\n", kRomNames[which]);
   return rom;
-}
-
-// Ends the run as the interrupt `held` would have, had it not waited for the
-// image to be whole again.
-[[noreturn]] void end_as_interrupted(int held) {
-  (void)std::fflush(stdout);
-#ifdef _WIN32
-  (void)held;
-  ExitProcess(STATUS_CONTROL_C_EXIT);
-#else
-  (void)std::signal(held, SIG_DFL);
-  (void)std::raise(held);
-  std::_Exit(128 + held);
-#endif
 }
 
 // Returns `status`, or 1 when the console lines could not all be written.

@@ -25,6 +25,7 @@
 
 #include "console.h"
 #include "font_io.h"
+#include "interrupts.h"
 #include "windows_text.h"
 
 namespace {
@@ -131,6 +132,8 @@ bool probe(const char* path, Existing& existing, FileIdentity& identity, std::st
   identity = {true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
   existing = S_ISREG(info.st_mode) ? Existing::file : Existing::device;
   if (existing == Existing::device) return true;  // a pipe may have nothing to read yet
+  // The new file takes its place by name: a read-only one must stay.
+  if (access(path, W_OK) != 0) return false;
   FILE* file = open_for_reading(path);
   if (!file) return false;
   head.resize(kProbeSize);
@@ -191,6 +194,13 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
                  OutputFile& out) {
   out = OutputFile{};
   if (std::strcmp(path, "-") == 0) {
+#ifdef _WIN32
+    // A picture is bytes: no CR may go before its LFs.
+    if (kind == OutputKind::png) {
+      (void)std::fflush(stdout);
+      (void)_setmode(_fileno(stdout), _O_BINARY);
+    }
+#endif
     out.file = stdout;
     return true;
   }
@@ -204,20 +214,38 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
     return refuse(tool, path, "not written: it is the file being read");
   if (existing == Existing::file && !holds_kind(head, kind))
     return refuse(tool, path, std::string("not written: it exists and is not ") + kind_name(kind));
-  out.file = existing == Existing::device ? open_in_place(path) : open_beside(path, out.temp);
-  return out.file || cannot_write(tool, path);
+  if (existing == Existing::device) {
+    out.file = open_in_place(path);
+    return out.file || cannot_write(tool, path);
+  }
+  out.file = open_beside(path, out.temp);
+  if (!out.file) return cannot_write(tool, path);
+  // An interrupt waits, so that the new file is moved into place or removed.
+  hold_interrupts();
+  return true;
 }
 
 bool close_output(const char* tool, OutputFile& out) {
   if (out.file == stdout) return true;
+  if (held_interrupt()) {
+    discard_output(out);
+    errno = EINTR;
+    return false;
+  }
   bool written = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
   int saved = errno;
   if (std::fclose(out.file) != 0) written = false, saved = errno;
   out.file = nullptr;
-  if (written && (out.temp.empty() || move_over(out.temp, out.path))) return true;
+  if (written && (out.temp.empty() || move_over(out.temp, out.path))) {
+    if (!out.temp.empty()) release_interrupts();
+    return true;
+  }
   if (!written) errno = saved;
   saved = errno;
-  if (!out.temp.empty()) remove_file(out.temp);
+  if (!out.temp.empty()) {
+    remove_file(out.temp);
+    release_interrupts();
+  }
   errno = saved;
   return cannot_write(tool, out.path);
 }
@@ -226,7 +254,10 @@ void discard_output(OutputFile& out) {
   if (out.file == stdout || !out.file) return;
   (void)std::fclose(out.file);
   out.file = nullptr;
-  if (!out.temp.empty()) remove_file(out.temp);
+  if (!out.temp.empty()) {
+    remove_file(out.temp);
+    release_interrupts();
+  }
 }
 
 bool write_output(const char* tool, const char* path, std::string_view data, OutputKind kind,

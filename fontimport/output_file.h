@@ -31,14 +31,16 @@ struct OutputFile {
 };
 
 // Opens the output `path` for `kind`: standard output when `path` is "-".
-// Refuses to write over `source` (the file being read) or over an existing
-// file that is not of `kind`. False after the error line "TOOL: PATH: why".
+// Refuses to write over `source` (the file being read), over an existing
+// file that is not of `kind` or over a read-only one. False after the error
+// line "TOOL: PATH: why". Interrupts wait while a new file is open.
 bool open_output(const char* tool, const char* path, OutputKind kind, const FileIdentity& source,
                  OutputFile& out);
 
 // Closes `out` and, for a new file, moves it to its place; false after the
-// error line, leaving what was at the place as it was. Standard output is
-// left open, to be checked with the rest of what the run printed.
+// error line, leaving what was at the place as it was, or silently with
+// EINTR when an interrupt came (held_interrupt() tells which). Standard
+// output is left open, to be checked with the rest of what the run printed.
 bool close_output(const char* tool, OutputFile& out);
 
 // Closes `out` and removes what was written of a new file, leaving what was

@@ -245,8 +245,8 @@ class IntactImageTest(Test):
 
         # zenpo under strace, its calls tampered with as `inject` says; no leak check, which
         # cannot work under a tracer.
-        def traced(inject, font="font.txt", **kw):
-            return self.run_(font, **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
+        def traced(inject, *args, **kw):
+            return self.run_(*args or ["font.txt"], **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
                              runner=["strace", "-o", "/dev/null", "-e", "inject=" + inject])
         text = glyphs(range(2, 0x100, 2))  # glyphs apart: a write each, all inside the image
         for when in (1, 3, 50):  # the first write, one part-way and the last but some
@@ -268,6 +268,12 @@ class IntactImageTest(Test):
                  b"Input/output error\n", 1)]:
             self.fresh({CG: IMAGE, name: font})
             self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
+        # An interrupted output is removed, and the file it was to replace stays (the first write
+        # is the line that names the image).
+        self.fresh({CG: bytes(2048), "out.txt": b"; old\n"})
+        self.expect(traced("write:signal=SIGINT:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
+                    b"Source file is the SUBSYSCG.ROM\n", sigint, {"out.txt": b"; old\n"})
+        self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})
         ignore = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)
@@ -450,6 +456,9 @@ class DumpTest(Test):
         dump = self.run_(program=os.path.join(programs, "zenpo-dump"), preexec_fn=other)
         self.assertEqual((dump.stderr, dump.stdout.count(b"\n@"), dump.returncode),
                          (b"Source file is the SUBSYS_C.ROM\n", 255, 0))
+        self.expect(self.run_("-o", CG, C, program=os.path.join(programs, "zenpo-dump"),
+                              preexec_fn=other), b"", b"zenpo-dump: SUBSYSCG.ROM: cannot write it: "
+                    b"Permission denied\n", 1, {CG: IMAGE})  # a read-only file stays
         self.expect(self.run_("font.txt", program=os.path.join(programs, "zenpo"), preexec_fn=other),
                     done(C), files={CG: IMAGE, C: bytes(0x208) + BYTES_A + bytes(2048 - 0x210)})
 

@@ -3,6 +3,7 @@
 // seen, edited and patched back, or as a picture.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -70,23 +71,16 @@ int usage_error(const std::string& why) {
 std::string parse_code(const char* what, const char* text, uint32_t& code) {
   const char* digits = text;
   if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits += 2;
-  uint64_t value = 0;
-  for (const char* c = digits; *c; ++c) {
-    int digit = *c >= '0' && *c <= '9'   ? *c - '0'
-                : *c >= 'a' && *c <= 'f' ? *c - 'a' + 10
-                : *c >= 'A' && *c <= 'F' ? *c - 'A' + 10
-                                         : -1;
-    if (digit < 0 || *digits == '\0') break;
-    value = std::min<uint64_t>(value * 16 + static_cast<uint64_t>(digit), kCodeLimit);
-    if (c[1] == '\0') {
-      code = static_cast<uint32_t>(value);
-      if (value == 0) return std::string(what) + " " + text + " cannot be patched: codes start at 1";
-      if (value >= kCodeLimit)
-        return std::string(what) + " " + text + " is past the largest code 0xFFFFFFF";
-      return "";
-    }
-  }
-  return std::string(what) + " '" + text + "' is not a hexadecimal code";
+  size_t length = std::strlen(digits);
+  if (length == 0 || std::strspn(digits, "0123456789abcdefABCDEF") != length)
+    return std::string(what) + " '" + text + "' is not a hexadecimal code";
+  // Too many digits saturate, which is past the largest code all the same.
+  uint64_t value = std::strtoull(digits, nullptr, 16);
+  code = static_cast<uint32_t>(std::min<uint64_t>(value, kCodeLimit));
+  if (value == 0) return std::string(what) + " " + text + " cannot be patched: codes start at 1";
+  if (value >= kCodeLimit)
+    return std::string(what) + " " + text + " is past the largest code 0xFFFFFFF";
+  return "";
 }
 
 // Reads the arguments into `o`; the error's text, empty when they are good.

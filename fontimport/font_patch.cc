@@ -375,8 +375,7 @@ bool tell_encoding(PatchParser& p, bool at_end) {
     return true;
   }
   const std::string_view utf8_mark = "\xEF\xBB\xBF";
-  if (!at_end && h.size() < 3 &&
-      (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
+  if (!at_end && h.size() < 3 && (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
     return false;
   p.encoding = PatchEncoding::bytes;
   if (h == utf8_mark) p.held.clear();

@@ -61,8 +61,8 @@ struct PatchParser {
   PatchGlyph glyph{};                  // the glyph being read
   bool told_drawing = false;           // a row drawn with '.', '-', '_' or ' ' was warned of
   PatchEncoding encoding = PatchEncoding::unknown;
-  std::string held;                    // first bytes until the encoding is known, or
-                                       // a UTF-16 unit or pair cut by the end of a chunk
+  std::string held;  // first bytes until the encoding is known, or
+                     // a UTF-16 unit or pair cut by the end of a chunk
 };
 
 // Feeds the next bytes of a patch; a line may run across any number of calls.

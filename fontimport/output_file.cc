@@ -19,6 +19,7 @@
 #include <cstdlib>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -43,11 +44,10 @@ bool holds_kind(std::string_view head, OutputKind kind) {
   // Text, as a patch is: UTF-16 as Windows saves it, or bytes without the
   // control codes that binary files are full of.
   if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") return true;
-  for (char c : head) {
+  return std::all_of(head.begin(), head.end(), [](char c) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 && !(byte >= '\t' && byte <= '\r') && byte != 0x1A) return false;
-  }
-  return true;
+    return byte >= 0x20 || (byte >= '\t' && byte <= '\r') || byte == 0x1A;
+  });
 }
 
 const char* kind_name(OutputKind kind) {
@@ -80,7 +80,7 @@ bool probe(const char* path, Existing& existing, FileIdentity& identity, std::st
   existing = GetFileType(handle) == FILE_TYPE_DISK ? Existing::file : Existing::device;
   identity = identity_of(file);
   head.resize(existing == Existing::file ? kProbeSize : 0);
-  head.resize(std::fread(&head[0], 1, head.size(), file));
+  head.resize(std::fread(head.data(), 1, head.size(), file));
   (void)std::fclose(file);  // read only
   return true;
 }
@@ -137,7 +137,7 @@ bool probe(const char* path, Existing& existing, FileIdentity& identity, std::st
   FILE* file = open_for_reading(path);
   if (!file) return false;
   head.resize(kProbeSize);
-  head.resize(std::fread(&head[0], 1, head.size(), file));
+  head.resize(std::fread(head.data(), 1, head.size(), file));
   (void)std::fclose(file);  // read only
   return true;
 }
@@ -150,7 +150,7 @@ FILE* open_beside(const char* path, std::string& temp) {
   char real[PATH_MAX];
   temp = realpath(path, real) ? real : path;
   temp += ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
+  int fd = mkstemp(temp.data());
   if (fd < 0) return nullptr;
   struct stat info;
   mode_t mask = umask(0);
@@ -182,7 +182,8 @@ FileIdentity identity_of(FILE* stream) {
   auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   BY_HANDLE_FILE_INFORMATION info;
   if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
-  return {true, info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+  return {true, info.dwVolumeSerialNumber,
+          uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
 #else
   struct stat info;
   if (fstat(fileno(stream), &info) != 0) return {};
@@ -216,7 +217,7 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
     return refuse(tool, path, std::string("not written: it exists and is not ") + kind_name(kind));
   if (existing == Existing::device) {
     out.file = open_in_place(path);
-    return out.file || cannot_write(tool, path);
+    return out.file != nullptr || cannot_write(tool, path);
   }
   out.file = open_beside(path, out.temp);
   if (!out.file) return cannot_write(tool, path);

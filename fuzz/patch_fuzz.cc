@@ -118,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string utf16 = "\xFF\xFE";
   for (uint8_t c : text) {
     utf8 += c < 0x80 ? std::string(1, static_cast<char>(c))
-                     : std::string{static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+                     : std::string{static_cast<char>(0xC0 | c >> 6),
+                                   static_cast<char>(0x80 | (c & 0x3F))};
     utf16 += {static_cast<char>(c), '\0'};
   }
   check(same_parse(parse_font_patch(utf16), parse_font_patch(utf8)),

@@ -61,15 +61,19 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
        "1: 7F 40 7F 55 3F 0F 7F 3F / 4: '.' in this row sets a pixel: only '0' is a clear column "
        "(said of the first such row only)"},
       // Other tools' clear pixels are said of once, also past the fast path's reach.
-      {"@1\n000-000\n0_00000\n@2\n00", "1: 08 20 -- -- -- -- -- -- | 2: 1F -- -- -- -- -- -- -- / 1: " + cut("0x1", 2) +
-       " / 2: '-' in this row sets a pixel: only '0' is a clear column (said of the first such "
-       "row only) / 4: " + cut("0x2", 1)},
+      {"@1\n000-000\n0_00000\n@2\n00",
+       "1: 08 20 -- -- -- -- -- -- | 2: 1F -- -- -- -- -- -- -- / 1: " + cut("0x1", 2) +
+           " / 2: '-' in this row sets a pixel: only '0' is a clear column (said of the first such "
+           "row only) / 4: " +
+           cut("0x2", 1)},
       // Byte-order marks of text saved by Windows tools: the same text without them.
       {"\xEF\xBB\xBF" + std::string(kLetterA), "41: 08 14 22 22 3E 22 22 00"},
       {utf16(u"\xFEFF" + std::u16string(std::begin(kLetterA), std::end(kLetterA) - 1), true),
        "41: 08 14 22 22 3E 22 22 00"},
       // A character is its UTF-8 bytes; half a surrogate pair is U+FFFD.
-      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800" u"0000\n\xDC00" u"00000"),
+      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800"
+             u"0000\n\xDC00"
+             u"00000"),
        "1: 78 70 70 -- -- -- -- -- / 1: " + cut("0x1", 3)},
       {"\xEF\xBB@1\n" + std::string(8, '\n'), ""},
       // Comments of a row's length, too, which a whole-line path could take for rows.

@@ -107,6 +107,8 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xE2\x98\xBB\xFE\xFF"),
        "PSF 2 8x8 3 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       // Set padding bits past the width are no pixels.
+      {psf2({0, 32, 0, 32, 8, 8, 1}),
+       "PSF 2 1x8 32 0/0=0000000000000000 (30) 1F/1F=8080800000000000<"},
       {psf2({0, 32, 1, 4, 8, 8, 5}, "\xF0\x9F\x98\x80\xFF\xC3\xA9\xFF\xFF\x7F\xFF"),
        "PSF 2 5x8 4 U 1F600/0=0000000000000000 (1) 7F/3=1818181818181818<", true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), bad_table, true},
@@ -221,7 +223,7 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
     }
     EXPECT_EQ(ranges, want);
   }
-  for (const char* bad : {"0x", "x1", "41>", "41=", "41-", "41>42>43", "41=42-43", "41 "}) {
+  for (const char* bad : {"0x", "x1", "41>", "41=", "41-", "41>42>43", "41=42-43", "41 ", "=41"}) {
     EXPECT_FALSE(parse_code_map(bad, map, error));
     EXPECT_EQ(error, "'" + std::string(bad) + "' is not a hexadecimal range");
   }

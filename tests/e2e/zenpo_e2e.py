@@ -378,6 +378,7 @@ class DumpTest(Test):
             out = self.dump(*args)
             self.assertEqual(out.stdout + self.get("font.txt") if args[1] != "-" else out.stdout,
                              proc.stdout, args)
+        self.assertEqual(self.dump("-o", os.devnull).returncode, 0)  # a device, written in place
         image[0x20A], image[0x40F] = 0x41, 0
         self.expect(self.run_("font.txt"), done(), files={CG: image})  # not a single warning
 
@@ -423,7 +424,9 @@ class DumpTest(Test):
                 (["-o", C], b"Source file is the SUBSYSCG.ROM\nzenpo-dump: SUBSYS_C.ROM: not written: "
                             b"it exists and is not a font patch"),
                 (["--png", "font.txt", C], b"zenpo-dump: font.txt: not written: it exists and is not a "
-                                           b"PNG picture")]:
+                                           b"PNG picture"),
+                (["-o", ".", C], b"zenpo-dump: .: cannot write it: " + (b"Permission denied" if WINDOWS
+                                                                       else b"Is a directory"))]:
             with self.subTest(args=args):
                 self.expect(self.dump(*args), b"", stderr + b"\n", 1,
                             {CG: IMAGE, C: IMAGE, "font.txt": PATCH_A})

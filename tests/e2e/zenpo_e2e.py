@@ -335,6 +335,8 @@ class ConvertTest(Test):
                 (["-m", "20-7E", "FF61-FF9F=A1", "a.hex"], wrong(b"'a.hex' is a second FONTFILE "
                  b"after 'FF61-FF9F=A1'; give each range of a map its own -m")),
                 ([], wrong(b"no FONTFILE given")), (["a.hex", "-m"], wrong(b"-m needs a MAP")),
+                (["a.hex", "--drop"], wrong(b"--drop needs left or right")),
+                (["a.hex", "-o"], wrong(b"-o needs a FILE")),
                 (["-x", "a.hex"], wrong(b"unknown option '-x'")),
                 (["-m", "FF61-ZZ", "a.hex"], wrong(b"-m: 'FF61-ZZ' is not a hexadecimal range")),
                 (["-o", "a", "--png", "b", "a.hex"], wrong(b"-o and --png both name an output: give one")),

@@ -72,9 +72,9 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
        "41: 08 14 22 22 3E 22 22 00"},
       // A character is its UTF-8 bytes; half a surrogate pair is U+FFFD.
       {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800"
-             u"0000\n\xDC00"
-             u"00000"),
-       "1: 78 70 70 -- -- -- -- -- / 1: " + cut("0x1", 3)},
+             u"0000\n\xDC00\xDC01"
+             u"0"),
+       "1: 78 70 7E -- -- -- -- -- / 1: " + cut("0x1", 3)},
       {utf16(u"\xFEFF@1\n\x0400"
              u"00000",
              true),

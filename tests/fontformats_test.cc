@@ -169,6 +169,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {"41:" + zeros.substr(1) + "g", "1: " + not_hex},
       {"#\n41", "0: not a font that converts: neither PSF 1 or 2, BDF nor a hex font<"},
       {":0\n", "0: not a font that converts"},
+      {"A\x8B", "0: not a font that converts"},  // gzip starts 1F 8B
       {"\x1F\x8B", "0: the gzip data is cut short<"},
       {gzip("41:00") + gzip(zeros.substr(2)), "hex 8x8 1 41/0=0000000000000000<"},
       {"\x1F\x8B" + zeros, "0: the gzip data is damaged: unknown compression method<"},

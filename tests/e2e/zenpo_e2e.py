@@ -27,7 +27,7 @@ ROWS_A = "0001000 0010100 0100010 0100010 0111110 0100010 0100010 0000000".split
 BYTES_A = bytes.fromhex("08 14 22 22 3E 22 22 00")
 PATCH_A = ("@41\n" + "\n".join(ROWS_A) + "\n").encode()
 IMAGE_A = IMAGE[:0x208] + BYTES_A + IMAGE[0x210:]
-DIR = object()  # in the files of a folder: a directory of that name
+DIR, FIFO = object(), object()  # in the files of a folder: a directory or a named pipe
 Link = collections.namedtuple("Link", "target")  # and a symbolic link
 
 
@@ -68,6 +68,8 @@ class Test(unittest.TestCase):
         for name, data in dict(files).items():
             if data is DIR:
                 os.makedirs(self.path(name))
+            elif data is FIFO:
+                os.mkfifo(self.path(name))
             elif isinstance(data, Link):
                 os.symlink(data.target, self.path(name))
             else:
@@ -167,7 +169,10 @@ class ZenpoTest(Test):
                 *[({CG: Link("/dev/full"), n: PATCH_A}, [n], done(target_only=True), warning(
                     line, "the image grows from 0 to %d bytes" % size, n) +
                     b"Failed to write ROM image: No space left on device\n", 1, {})
-                  for n, line, size in [("font.txt", 1, 528), ("font.bin", 0, len(PATCH_A))]]]
+                  for n, line, size in [("font.txt", 1, 528), ("font.bin", 0, len(PATCH_A))]],
+                # An image of no size, as a pipe, is not written and the run says so.
+                *[({CG: FIFO, n: PATCH_A}, [n], done(target_only=True), b"Failed to write ROM image: "
+                   b"Illegal seek\n", 1, {}) for n in ("font.txt", "font.bin")]]
         for files, args, stdout, stderr, status, after in runs:
             with self.subTest(files=list(files), args=args):
                 self.fresh(files)
@@ -287,7 +292,8 @@ class ConvertTest(Test):
         right = [bytes(b >> 1 for b in g) for g in font]  # the rightmost column dropped
         moved = {c: right[c] for c in range(0x30, 0x3A)}
         moved.update({0x61 + i: right[0x41 + i] for i in range(26)})
-        heading = b"; Converted from v.psf.gz: PSF 1, 256 glyphs of 8x8.\n; Codes -m %s: %d glyphs; " \
+        heading = b"; Converted from v.psf.gz: PSF 1, 256 glyphs of 8x8, with a Unicode table.\n; " \
+            b"Codes -m %s: %d glyphs; " \
             b"%d of the font left out.\n; The %s column of each glyph is dropped: the image has 7 " \
             b"columns.\n; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n"
         def lost(bit, side, codes):  # (target, source) pairs, ascending: the first 4 are named
@@ -307,7 +313,8 @@ class ConvertTest(Test):
                  heading % (b"41-5A=61 -m 0x30-39", 36, 220, b"rightmost"),
                  lost(1, b"rightmost", mapped))]:
             with self.subTest(args=args):
-                self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x00\x08" + b"".join(font)),
+                self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x02\x08" + b"".join(font) +
+                                                      b"\xff\xff" * 256),  # a table, not used
                             CG: bytes(2048)})
                 proc = self.run_(*args, "v.psf.gz", program="zenpo-convert")
                 self.assertEqual((proc.stdout[:len(first)], proc.stderr, proc.returncode),

@@ -68,8 +68,7 @@ struct Options {
 
 // Prints "zenpo-convert: WHY", then the usage line; returns false.
 bool usage_error(const std::string& why) {
-  report_tool_error(kTool, why);
-  (void)std::fputs(kUsage, stderr);
+  report_usage_error(kTool, why, kUsage);
   return false;
 }
 
@@ -215,12 +214,7 @@ bool picture_png(const Options& o, const PatchPlan& plan, std::string& png) {
 int run_convert(int argc, char** argv) {
   Options o;
   bool help = false;
-  if (!parse_options(argc, argv, o, help)) {
-    if (!help) return 1;
-    (void)std::fputs(kUsage, stdout);
-    (void)std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-  }
+  if (!parse_options(argc, argv, o, help)) return help ? print_help(kUsage, kHelp) : 1;
   FileIdentity source;
   Font font = load_font(o, source);
   for (const FontMessage& w : font.warnings) report_warning(o.path, w.line, w.text);

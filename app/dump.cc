@@ -60,8 +60,7 @@ struct Options {
 
 // Prints "zenpo-dump: WHY", then the usage line; returns the status 1.
 int usage_error(const std::string& why) {
-  report_tool_error(kTool, why);
-  (void)std::fputs(kUsage, stderr);
+  report_usage_error(kTool, why, kUsage);
   return 1;
 }
 
@@ -218,9 +217,7 @@ int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, std::string& png) {
 // The whole run, with the arguments in UTF-8 on every system.
 int run_dump(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    (void)std::fputs(kUsage, stdout);
-    (void)std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return print_help(kUsage, kHelp);
   }
   Options o;
   std::string error = parse_options(argc, argv, o);

@@ -28,3 +28,14 @@ void report_tool_error(const char* tool, const std::string& text) {
   (void)std::fflush(stdout);
   (void)std::fprintf(stderr, "%s: %s\n", tool, text.c_str());
 }
+
+void report_usage_error(const char* tool, const std::string& why, const char* usage) {
+  report_tool_error(tool, why);
+  (void)std::fputs(usage, stderr);
+}
+
+int print_help(const char* usage, const char* help) {
+  (void)std::fputs(usage, stdout);
+  (void)std::fputs(help, stdout);
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+}

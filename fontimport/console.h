@@ -13,3 +13,10 @@ void report_warning(const char* path, uint64_t line, const std::string& text);
 
 // Prints "TOOL: TEXT" on standard error: the one shape of the companion tools' errors.
 void report_tool_error(const char* tool, const std::string& text);
+
+// Prints "TOOL: WHY" and then the `usage` line on standard error.
+void report_usage_error(const char* tool, const std::string& why, const char* usage);
+
+// Prints the `usage` line and the `help` after it on standard output; the
+// status of the run: 0, or 1 when they could not be written.
+int print_help(const char* usage, const char* help);

@@ -1,9 +1,6 @@
 #include "font_png.h"
 
-#include <cerrno>
 #include <cstdio>
-
-#include "windows_text.h"
 
 // The encoder of Debian's libstb-dev, built into this file alone; its
 // functions stay private to it.
@@ -136,20 +133,4 @@ std::string encode_png(const Picture& picture) {
                               picture.width * 3))
     png.clear();
   return png;
-}
-
-bool write_whole_file(const char* path, const std::string& data) {
-#ifdef _WIN32
-  std::wstring wide = wide_from_utf8(path);
-  FILE* file = wide.empty() ? nullptr : _wfopen(wide.c_str(), L"wb");
-  if (wide.empty()) errno = ENOENT;
-#else
-  FILE* file = std::fopen(path, "wb");
-#endif
-  if (!file) return false;
-  bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-  int saved = errno;
-  if (std::fclose(file) != 0) return false;
-  errno = saved;
-  return written;
 }

@@ -42,7 +42,3 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
 
 // The picture as the bytes of a PNG file; empty when the encoder fails.
 std::string encode_png(const Picture& picture);
-
-// Writes `data` to a new file at the UTF-8 `path`, replacing what was
-// there; false with errno set when a write or the close fails.
-bool write_whole_file(const char* path, const std::string& data);

@@ -233,21 +233,17 @@ bool close_output(const char* tool, OutputFile& out) {
     errno = EINTR;
     return false;
   }
-  bool written = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
-  int saved = errno;
-  if (std::fclose(out.file) != 0) written = false, saved = errno;
+  // The first failure is the one told: a flush, the close, or the move.
+  int failure = std::fflush(out.file) == 0 && std::ferror(out.file) == 0 ? 0 : errno ? errno : EIO;
+  if (std::fclose(out.file) != 0 && failure == 0) failure = errno;
   out.file = nullptr;
-  if (written && (out.temp.empty() || move_over(out.temp, out.path))) {
-    if (!out.temp.empty()) release_interrupts();
-    return true;
-  }
-  if (!written) errno = saved;
-  saved = errno;
+  if (failure == 0 && !out.temp.empty() && !move_over(out.temp, out.path)) failure = errno;
   if (!out.temp.empty()) {
-    remove_file(out.temp);
+    if (failure != 0) remove_file(out.temp);
     release_interrupts();
   }
-  errno = saved;
+  if (failure == 0) return true;
+  errno = failure;
   return cannot_write(tool, out.path);
 }
 

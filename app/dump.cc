@@ -204,8 +204,8 @@ int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, std::string& png) {
   }
   Picture picture;
   if (!draw_glyph_picture(glyphs, 0x80, picture)) {
-    (void)std::fprintf(stderr, "zenpo-dump: %u rows of 16 glyphs at most fit one picture\n",
-                       kMostPictureRows);
+    report_tool_error(
+        kTool, std::to_string(kMostPictureRows) + " rows of 16 glyphs at most fit one picture");
     return 1;
   }
   png = encode_png(picture);

@@ -398,7 +398,7 @@ void parse_in_encoding(PatchParser& p, const char* data, size_t size) {
 }  // namespace
 
 void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
-  if (p.encoding == PatchEncoding::bytes && p.held.empty()) {
+  if (p.encoding == PatchEncoding::bytes) {  // what it holds went out when it was told
     parse_bytes(p, data, size);
     return;
   }

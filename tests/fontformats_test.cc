@@ -163,7 +163,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "hex 8x8 2 41/0=0011223344556677 FFFFFFFF/1=8899AABBCCDDEEFF<"},
       {"41:" + zeros + zeros + "\n4E00:" + zeros + zeros + zeros + zeros,
        "hex 8x8 2; 1: glyph 41 is 8x16: only 8x8 glyphs convert; skipped; 2: glyph 4E00 is 16x16:"},
-      {"41:" + zeros.substr(1), "1: glyph 41 has 15 hexadecimal digits: only"},
+      {"41:" + zeros.substr(1) + "\n42:0", "1: glyph 41 has 15 hexadecimal digits: only"},
       {"41:" + zeros + "\n:0\n", "2: " + not_hex + "<"},
       {"41:" + zeros + "\n123456789:0\n", "2: " + not_hex},
       {"41:" + zeros.substr(1) + "g", "1: " + not_hex},

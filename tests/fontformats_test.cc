@@ -114,6 +114,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {psf2({0, 32, 1, 4, 8, 8, 5}, "\xF0\x9F\x98\x80\xFF\xC3\xA9\xFF\xFF\x7F\xFF"),
        "PSF 2 5x8 4 U 1F600/0=0000000000000000 (1) 7F/3=1818181818181818<", true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), bad_table, true},
+      {psf2({0, 32, 1, 1, 8, 8, 8}, "\x80\xFF"), bad_table, true},  // a lone continuation byte
       {psf2({0, 32, 1, 2, 8, 8, 8}, "A\xFF"), bad_table, true},
       {psf2({0, 32, 0, 1, 7, 8, 8}), "0: the header gives 7 bytes a glyph, too few for 8x8<"},
       {psf2({0, 32, 0, 1, 16, 8, 9}), "0: the glyphs are 9x8:"},

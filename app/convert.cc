@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "console.h"
-#include "font_dump.h"
+#include "files.h"
 #include "font_formats.h"
-#include "font_io.h"
-#include "font_png.h"
 #include "font_select.h"
-#include "interrupted.h"
-#include "interrupts.h"
+#include "glyph_picture.h"
 #include "output_file.h"
+#include "patch_writer.h"
 #include "windows_text.h"
 
 namespace {
@@ -134,30 +132,17 @@ bool parse_options(int argc, char** argv, Options& o, bool& help) {
   return true;
 }
 
-// Prints "PATH[:LINE]: error: TEXT".
-void report_font_error(const char* path, uint64_t line, const std::string& text) {
-  (void)std::fflush(stdout);
-  if (line) {
-    (void)std::fprintf(stderr, "%s:%llu: error: %s\n", path, static_cast<unsigned long long>(line),
-                       text.c_str());
-  } else {
-    (void)std::fprintf(stderr, "%s: error: %s\n", path, text.c_str());
-  }
-}
-
-// Reads and parses the font file, learning which file it is in `source`;
-// a failed Font when it cannot be read.
-Font load_font(const Options& o, FileIdentity& source) {
-  Font font;
+// Reads the font file into `bytes`, learning which file it is in `source`;
+// false after the error line.
+bool load_font(const Options& o, std::vector<char>& bytes, FileIdentity& source) {
   FILE* file = open_for_reading(o.path);
-  if (!file) return fail_font(font, 0, std::string("cannot open it: ") + std::strerror(errno));
+  if (!file) return report_cannot(kTool, o.path, "open");
   source = identity_of(file);
-  std::vector<char> bytes;
-  bool read = read_font_bytes(file, bytes);
+  bool read = read_stream(file, bytes);
   int saved = errno;
   (void)std::fclose(file);  // read only: a failed close loses nothing
-  if (!read) return fail_font(font, 0, std::string("cannot read it: ") + std::strerror(saved));
-  return parse_font(std::string_view(bytes.data(), bytes.size()), o.unicode);
+  errno = saved;
+  return read || report_cannot(kTool, o.path, "read");
 }
 
 // The comment that opens the patch: where it comes from and what it holds.
@@ -204,7 +189,7 @@ bool picture_png(const Options& o, const PatchPlan& plan, std::string& png) {
     png = encode_png(picture);
     if (png.empty()) why = "cannot write it: the PNG encoder failed";
   }
-  if (why != nullptr) report_tool_error(kTool, std::string(o.output) + ": " + why);
+  if (why != nullptr) report_file_error(kTool, o.output, 0, why);
   return why == nullptr;
 }
 
@@ -216,10 +201,12 @@ int run_convert(int argc, char** argv) {
   bool help = false;
   if (!parse_options(argc, argv, o, help)) return help ? print_help(kUsage, kHelp) : 1;
   FileIdentity source;
-  Font font = load_font(o, source);
+  std::vector<char> bytes;
+  if (!load_font(o, bytes, source)) return 1;
+  Font font = parse_font(std::string_view(bytes.data(), bytes.size()), o.unicode);
   for (const FontMessage& w : font.warnings) report_warning(o.path, w.line, w.text);
   if (font.failed) {
-    report_font_error(o.path, font.error.line, font.error.text);
+    report_file_error(kTool, o.path, font.error.line, font.error.text);
     return 1;
   }
   PatchPlan plan = plan_patch(font, o.map, o.drop);
@@ -230,13 +217,7 @@ int run_convert(int argc, char** argv) {
   } else if (!picture_png(o, plan, data)) {
     return 1;
   }
-  int status = write_output(kTool, o.output, data, o.kind, source) ? 0 : 1;
-  if (int held = held_interrupt()) end_as_interrupted(held);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report_error("Failed to write standard output");
-    status = 1;
-  }
-  return status;
+  return end_tool_run(kTool, write_output(kTool, o.output, data, o.kind, source) ? 0 : 1);
 }
 
 #ifdef _WIN32

@@ -2,20 +2,21 @@
 // ROM image as the font-patch text that zenpo reads, so that a font can be
 // seen, edited and patched back, or as a picture.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codes.h"
 #include "console.h"
-#include "font_dump.h"
-#include "font_io.h"
-#include "font_patch.h"
-#include "font_png.h"
-#include "interrupted.h"
+#include "files.h"
+#include "glyph_picture.h"
 #include "interrupts.h"
 #include "output_file.h"
+#include "patch_writer.h"
+#include "rom_image.h"
 #include "windows_text.h"
 
 namespace {
@@ -68,13 +69,10 @@ int usage_error(const std::string& why) {
 // `what` in the error; the error's text, empty when it is a code that a
 // patch can write, 1 to 0xFFFFFFF.
 std::string parse_code(const char* what, const char* text, uint32_t& code) {
-  const char* digits = text;
-  if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits += 2;
-  size_t length = std::strlen(digits);
-  if (length == 0 || std::strspn(digits, "0123456789abcdefABCDEF") != length)
+  std::string_view rest = text;
+  uint64_t value = 0;
+  if (!read_hex_code(rest, value) || !rest.empty())
     return std::string(what) + " '" + text + "' is not a hexadecimal code";
-  // Too many digits saturate, which is past the largest code all the same.
-  uint64_t value = std::strtoull(digits, nullptr, 16);
   code = static_cast<uint32_t>(std::min<uint64_t>(value, kCodeLimit));
   if (value == 0) return std::string(what) + " " + text + " cannot be patched: codes start at 1";
   if (value >= kCodeLimit)
@@ -113,51 +111,59 @@ std::string parse_options(int argc, char** argv, Options& o) {
   return error;
 }
 
+// Prints "zenpo-dump: PATH: cannot WHAT it: REASON" for errno; returns the status 1.
+int cannot(const char* what, const char* path) {
+  (void)report_cannot(kTool, path, what);
+  return 1;
+}
+
 // Opens ROMFILE when it is given, or else the image that zenpo would patch,
 // named on standard error; null after the error line.
 FILE* open_source_rom(const char* path, const char*& name) {
   if (path) {
     name = path;
     FILE* rom = open_for_reading(path);
-    if (!rom) report_error("Failed to open ROM image");
+    if (!rom) (void)cannot("open", path);
     return rom;
   }
   int which = 0;
-  FILE* rom = open_target_rom(which);
+  int reasons[2] = {};
+  FILE* rom = open_target_rom(which, reasons);
   if (rom) {
     name = kRomNames[which];
     (void)std::fprintf(stderr, "Source file is the %s\n", name);
+    return rom;
   }
-  return rom;
+  report_tool_error(kTool, std::string("no ROMFILE given, and neither ") + kRomNames[0] + " nor " +
+                               kRomNames[1] +
+                               " opens for update here: " + std::strerror(reasons[1]));
+  if (reasons[0] != ENOENT) {
+    // The first image is there but read-only, a folder or out of reach.
+    errno = reasons[0];
+    (void)cannot("open", kRomNames[0]);
+  }
+  return nullptr;
 }
 
 // The comment that opens the text: where it comes from and how to use it.
 std::string dump_heading(const char* name, int64_t size, uint32_t first, uint32_t last,
                          uint32_t end) {
-  char text[512];
-  (void)std::snprintf(text, sizeof text,
-                      "; Font of %s (%lld bytes), codes 0x%X to 0x%X.\n"
-                      "; Edit the rows, then apply it with \"zenpo FILE.txt\" in the folder of "
-                      "the image.\n"
-                      "; Each glyph is \"@\" and its code, then rows 0 to 7 of seven columns, "
-                      "'0' clear and '%c' set.\n",
-                      name, static_cast<long long>(size), first, last, kSetColumn);
-  std::string heading = text;
-  if (end <= last) {
-    (void)std::snprintf(text, sizeof text,
-                        "; Codes from 0x%X on lie past the end of the image: left out.\n", end);
-    heading += text;
-  }
+  std::string heading = std::string("; Font of ") + name + " (" + std::to_string(size) +
+                        " bytes), codes " + hex_code(first) + " to " + hex_code(last) + ".\n" +
+                        "; Edit the rows, then apply it with \"zenpo FILE.txt\" in the folder of "
+                        "the image.\n"
+                        "; Each glyph is \"@\" and its code, then rows 0 to 7 of seven columns, "
+                        "'0' clear and '" +
+                        kSetColumn + "' set.\n";
+  if (end <= last)
+    heading += "; Codes from " + hex_code(end) + " on lie past the end of the image: left out.\n";
   return heading;
 }
 
 // Writes glyphs `first` to `last` of `rom` to `out`; the status of the run.
 int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE* out) {
-  int64_t size = rom_size(rom);
-  if (size < 0) {
-    report_error("Failed to read ROM image");
-    return 1;
-  }
+  int64_t size = stream_size(rom);
+  if (size < 0) return cannot("read", name);
   // Only whole slots: a patch of a part slot would lengthen the image.
   auto end = static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
   std::string text = dump_heading(name, size, first, last, std::max(end, first));
@@ -166,10 +172,7 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
   for (uint32_t code = first; code < end; code += kBatch) {
     uint32_t count = std::min(kBatch, end - code);
     bytes.resize(size_t{count} * 8);
-    if (!read_rom_bytes(rom, int64_t{code} * 8, bytes)) {
-      report_error("Failed to read ROM image");
-      return 1;
-    }
+    if (!read_rom_bytes(rom, int64_t{code} * 8, bytes)) return cannot("read", name);
     if (held_interrupt()) return 1;  // the output is removed, then the run ends
     for (uint32_t i = 0; i < count; ++i)
       high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
@@ -178,26 +181,22 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
   }
   (void)std::fwrite(text.data(), 1, text.size(), out);
   if (high) {
-    (void)std::fflush(stdout);
-    (void)std::fprintf(stderr,
-                       "%s: warning: %ld rows have bit 7 set, which a patch cannot write: "
-                       "patched back, they lose it\n",
-                       name, high);
+    report_warning(name, 0,
+                   std::to_string(high) +
+                       " rows have bit 7 set, which a patch cannot write: patched back, they "
+                       "lose it");
   }
   return 0;
 }
 
 // Draws glyphs `first` to `last` of `rom` as a PNG picture, each row with
 // its bit 7 as a red first column; the status of the run.
-int draw_glyphs(FILE* rom, uint32_t first, uint32_t last, std::string& png) {
-  int64_t size = rom_size(rom);
+int draw_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, std::string& png) {
+  int64_t size = stream_size(rom);
   auto end = static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
   std::vector<PictureGlyph> glyphs(end > first ? end - first : 0);
   std::vector<uint8_t> bytes(glyphs.size() * 8);
-  if (size < 0 || !read_rom_bytes(rom, int64_t{first} * 8, bytes)) {
-    report_error("Failed to read ROM image");
-    return 1;
-  }
+  if (size < 0 || !read_rom_bytes(rom, int64_t{first} * 8, bytes)) return cannot("read", name);
   for (size_t i = 0; i < glyphs.size(); ++i) {
     glyphs[i].code = first + static_cast<uint32_t>(i);
     std::memcpy(glyphs[i].rows, &bytes[i * 8], sizeof glyphs[i].rows);
@@ -230,7 +229,7 @@ int run_dump(int argc, char** argv) {
   if (open_output(kTool, o.output, o.png ? OutputKind::png : OutputKind::patch_text,
                   identity_of(rom), out)) {
     std::string png;
-    status = o.png ? draw_glyphs(rom, o.first, o.last, png)
+    status = o.png ? draw_glyphs(rom, name, o.first, o.last, png)
                    : dump_glyphs(rom, name, o.first, o.last, out.file);
     (void)std::fwrite(png.data(), 1, png.size(), out.file);
     if (status != 0) {
@@ -240,12 +239,7 @@ int run_dump(int argc, char** argv) {
     }
   }
   (void)std::fclose(rom);  // read only: a failed close loses nothing
-  if (int held = held_interrupt()) end_as_interrupted(held);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report_error("Failed to write standard output");
-    status = 1;
-  }
-  return status;
+  return end_tool_run(kTool, status);
 }
 
 #ifdef _WIN32

@@ -1,14 +1,15 @@
 // zenpo FONTFILE: rewrites the font area of SUBSYSCG.ROM or SUBSYS_C.ROM in
 // the current directory from a font-patch text (.txt) or a binary font (.bin).
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "console.h"
-#include "font_io.h"
 #include "fontimport.h"
-#include "interrupted.h"
 #include "interrupts.h"
+#include "rom_image.h"
 #include "usage.h"
 #include "windows_text.h"
 
@@ -45,9 +46,21 @@ FontKind font_kind_of(const char* path) {
 // null after the error lines when neither opens.
 FILE* open_and_announce_rom() {
   int which = 0;
-  FILE* rom = open_target_rom(which);
-  if (rom) std::printf("Target file is the %s\n", kRomNames[which]);
-  return rom;
+  int reasons[2] = {};
+  FILE* rom = open_target_rom(which, reasons);
+  if (rom) {
+    std::printf("Target file is the %s\n", kRomNames[which]);
+    return rom;
+  }
+  errno = reasons[1];
+  report_error("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
+  if (reasons[0] != ENOENT) {
+    // The first image is there but read-only, a folder or out of reach: the
+    // line above gives only the second's reason.
+    errno = reasons[0];
+    report_error((std::string("Failed to open ") + kRomNames[0]).c_str());
+  }
+  return nullptr;
 }
 
 // Returns `status`, or 1 when the console lines could not all be written.

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "font_io.h"
-#include "font_patch.h"
+#include "patch_parser.h"
+#include "rom_image.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ void parse(benchmark::State& state, bool crlf, bool shuffled) {
   const std::string text = make_patch(crlf, shuffled);
   size_t glyphs = 0;
   for (auto _ : state) {
-    PatchParser parser = parse_font_patch(text);
+    PatchText parser = parse_font_patch(text);
     if (shuffled) merge_patch_glyphs(parser);
     glyphs = parser.glyphs.size();
     if (!parser.warnings.empty()) state.SkipWithError("the generated patch gave a warning");

@@ -18,7 +18,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "codes.h"
 #include "font_formats.h"
+#include "parse_common.h"
 
 namespace {
 
@@ -68,13 +70,6 @@ bool read_numbers(std::string_view line, int64_t* out, int count) {
   return true;
 }
 
-int hex_digit(char c) {
-  return c >= '0' && c <= '9'   ? c - '0'
-         : c >= 'a' && c <= 'f' ? c - 'a' + 10
-         : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                : -1;
-}
-
 // The name of the glyph for messages: "'A' (ENCODING 65)".
 std::string glyph_name(const BdfGlyph& g) {
   return "'" + g.name + "'" + (g.code >= -1 ? " (ENCODING " + std::to_string(g.code) + ")" : "");
@@ -86,11 +81,12 @@ bool read_cell(Font& font, BdfState& s, std::string_view values, uint64_t line) 
   if (s.have_cell) return fail_font(font, line, "FONTBOUNDINGBOX is given twice"), false;
   int64_t v[4];
   if (!read_numbers(values, v, 4)) return fail_font(font, line, "bad FONTBOUNDINGBOX"), false;
-  if (v[1] < 1 || v[1] > 8 || v[0] < 1 || v[0] > 8)
+  if (v[1] < 1 || v[1] > 8 || v[0] < 1 || v[0] > 8) {
     return fail_font(font, line,
                      "the font's cell is " + std::to_string(v[0]) + "x" + std::to_string(v[1]) +
                          ": only fonts of up to 8 rows and 8 columns convert"),
            false;
+  }
   font.width = static_cast<int>(v[0]);
   font.height = static_cast<int>(v[1]);
   s.cell_x = v[2];
@@ -122,11 +118,12 @@ bool read_box(Font& font, BdfState& s, std::string_view values, uint64_t line) {
 // Ends the glyph at ENDCHAR: keeps it, or skips it with a warning.
 bool end_glyph(Font& font, BdfState& s, uint64_t line) {
   BdfGlyph& g = s.glyph;
-  if (g.rows_read < g.height)
+  if (g.rows_read < g.height) {
     return fail_font(font, line,
                      "glyph " + glyph_name(g) + " has " + std::to_string(g.rows_read) +
                          " BITMAP rows; its BBX gives " + std::to_string(g.height)),
            false;
+  }
   uint32_t index = font.count++;
   s.part = BdfState::header;
   std::string cell =
@@ -152,15 +149,19 @@ bool read_bitmap_row(Font& font, BdfState& s, std::string_view row, uint64_t lin
   BdfGlyph& g = s.glyph;
   size_t digits = static_cast<size_t>((g.width + 7) / 8 * 2);
   while (!row.empty() && (row.back() == ' ' || row.back() == '\t')) row.remove_suffix(1);
-  bool hex = row.size() >= digits && row.size() % 2 == 0;
-  for (char c : row) hex = hex && hex_digit(c) >= 0;
-  if (!hex)
+  std::string_view rest = row;
+  uint64_t value = 0;
+  bool hex = row.size() >= digits && row.size() % 2 == 0 &&
+             (row.empty() || read_hex_digits(rest, value)) && rest.empty();
+  if (!hex) {
     return fail_font(font, line,
                      "bad BITMAP row of glyph " + glyph_name(g) + ": expected " +
                          std::to_string(digits) + " hexadecimal digits"),
            false;
+  }
   if (g.fits && g.width > 0) {
-    int byte = hex_digit(row[0]) << 4 | hex_digit(row[1]);
+    int byte = hex_digit(static_cast<unsigned char>(row[0])) << 4 |
+               hex_digit(static_cast<unsigned char>(row[1]));
     int kept = byte & (0xFF00 >> g.width);  // BDF pads rows with clear bits; drop any set
     g.rows[g.top + g.rows_read] = static_cast<uint8_t>(kept >> g.x);
   }
@@ -169,6 +170,7 @@ bool read_bitmap_row(Font& font, BdfState& s, std::string_view row, uint64_t lin
 }
 
 // Reads one line that lies inside a glyph.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a line's keyword, then its values
 bool read_glyph_line(Font& font, BdfState& s, std::string_view keyword, std::string_view values,
                      uint64_t line) {
   BdfGlyph& g = s.glyph;
@@ -176,11 +178,12 @@ bool read_glyph_line(Font& font, BdfState& s, std::string_view keyword, std::str
   if (keyword == "STARTCHAR" || keyword == "ENDFONT")
     return fail_font(font, line, "glyph " + glyph_name(g) + " has no ENDCHAR"), false;
   if (s.part == BdfState::bitmap) {
-    if (g.rows_read == g.height)
+    if (g.rows_read == g.height) {
       return fail_font(font, line,
                        "glyph " + glyph_name(g) + " has more BITMAP rows than the " +
                            std::to_string(g.height) + " of its BBX"),
              false;
+    }
     return read_bitmap_row(font, s, keyword, line);
   }
   if (keyword == "ENCODING") {
@@ -191,10 +194,11 @@ bool read_glyph_line(Font& font, BdfState& s, std::string_view keyword, std::str
   } else if (keyword == "BBX") {
     return read_box(font, s, values, line);
   } else if (keyword == "BITMAP") {
-    if (!g.has_box || g.code == -2)
+    if (!g.has_box || g.code == -2) {
       return fail_font(font, line,
                        "glyph " + glyph_name(g) + " has no ENCODING or BBX before BITMAP"),
              false;
+    }
     s.part = BdfState::bitmap;
   }
   return true;
@@ -236,17 +240,14 @@ Font parse_bdf(std::string_view text) {
   BdfState state;
   uint64_t line = 0;
   while (!text.empty() && state.part != BdfState::ended) {
-    size_t end = text.find('\n');
-    std::string_view current = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    if (!current.empty() && current.back() == '\r') current.remove_suffix(1);
-    if (!read_line(font, state, current, ++line)) return font;
+    if (!read_line(font, state, next_line(text), ++line)) return font;
   }
   if (state.part == BdfState::in_glyph || state.part == BdfState::bitmap)
     return fail_font(font, line, "glyph " + glyph_name(state.glyph) + " has no ENDCHAR");
-  if (state.part != BdfState::ended)
+  if (state.part != BdfState::ended) {
     return fail_font(font, line,
                      font.format.empty() ? "not a BDF font: no STARTFONT"
                                          : "the font has no ENDFONT: it is cut short");
+  }
   return font;
 }

@@ -5,11 +5,11 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
-#include <utility>
 
+#include "codes.h"
 #include "font_formats.h"
+#include "parse_common.h"
 
 namespace {
 
@@ -22,33 +22,27 @@ bool looks_like_hex_font(std::string_view text) {
   size_t start = 0;
   while (start < text.size() &&
          (text[start] == '\n' || text[start] == '\r' || text[start] == '#')) {
-    if (text[start] == '#')
+    if (text[start] == '#') {
       start = std::min(text.find('\n', start), text.size());
-    else
+    } else {
       ++start;
+    }
   }
-  size_t digits = 0;
-  while (start + digits < text.size() &&
-         std::isxdigit(static_cast<unsigned char>(text[start + digits])))
-    ++digits;
-  return digits > 0 && start + digits < text.size() && text[start + digits] == ':';
+  std::string_view rest = text.substr(start);
+  uint64_t code = 0;
+  return read_hex_digits(rest, code) && rest.substr(0, 1) == ":";
 }
 
-}  // namespace
-
-Font& fail_font(Font& font, uint64_t line, std::string text) {
-  font.failed = true;
-  font.error = {line, std::move(text)};
-  return font;
-}
-
+// True when `data` starts with the two bytes of a gzip member.
 bool is_gzip(std::string_view data) {
   return data.size() >= 2 && data[0] == '\x1f' && data[1] == '\x8b';
 }
 
-bool gunzip(std::string_view data, std::string& out, std::string& error) {
+// Unpacks gzip data into `out`; the reason why not when the data is
+// damaged, cut short or unpacks to more than 64 MiB, else empty.
+std::string gunzip(std::string_view data, std::string& out) {
   z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return error = "zlib cannot start", false;
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return "zlib cannot start";
   const auto* next = reinterpret_cast<const Bytef*>(data.data());
   size_t left = data.size();
   int status = Z_OK;
@@ -73,21 +67,19 @@ bool gunzip(std::string_view data, std::string& out, std::string& error) {
   }
   std::string reason = z.msg ? z.msg : "";
   inflateEnd(&z);
-  if (status == Z_STREAM_END) return true;
-  if (out.size() >= kMaxUnpacked)
-    error = "the gzip data unpacks to more than 64 MiB";
-  else if (status == Z_BUF_ERROR)
-    error = "the gzip data is cut short";
-  else
-    error = "the gzip data is damaged" + (reason.empty() ? "" : ": " + reason);
-  return false;
+  if (status == Z_STREAM_END) return "";
+  if (out.size() >= kMaxUnpacked) return "the gzip data unpacks to more than 64 MiB";
+  if (status == Z_BUF_ERROR) return "the gzip data is cut short";
+  return "the gzip data is damaged" + (reason.empty() ? "" : ": " + reason);
 }
+
+}  // namespace
 
 Font parse_font(std::string_view data, bool unicode) {
   std::string unpacked;
   if (is_gzip(data)) {
-    std::string error;
-    if (!gunzip(data, unpacked, error)) {
+    std::string error = gunzip(data, unpacked);
+    if (!error.empty()) {
       Font font;
       return fail_font(font, 0, error);
     }

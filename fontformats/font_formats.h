@@ -1,7 +1,8 @@
 // Bitmap fonts of other programs read into glyphs of an 8-row cell: PSF 1 and
 // 2 console fonts (also gzip-compressed), BDF 2.1 and hex fonts. Each parser
 // is a pure function from the bytes of a file to a Font: it opens no file
-// and prints nothing, and a damaged font comes back as an error value.
+// and prints nothing, and a damaged font comes back failed,
+// with the reason and its line in the Font.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +36,6 @@ struct Font {
   FontMessage error;
 };
 
-// Marks `font` failed with the error TEXT about `line`; returns it.
-Font& fail_font(Font& font, uint64_t line, std::string text);
-
 // Reads a PSF 1 or 2 font, a glyph shorter than 8 rows at the top of the
 // image's cell; with `unicode`, a glyph takes every code point of its
 // Unicode table entry. A damaged or cut-short file, or glyphs taller or
@@ -53,13 +51,6 @@ Font parse_bdf(std::string_view text);
 // skipped (warning), a bad line or a glyph of other digits fails.
 Font parse_hex_font(std::string_view text);
 
-// Unpacks gzip data into `out`; false with a reason in `error` when the data
-// is damaged, cut short or unpacks to more than 64 MiB.
-bool gunzip(std::string_view data, std::string& out, std::string& error);
-
 // Reads a font of any kind above, told by its first bytes, gzip'd or not;
 // fails when the kind is none of them.
 Font parse_font(std::string_view data, bool unicode);
-
-// True when `data` starts with the two bytes of a gzip member.
-bool is_gzip(std::string_view data);

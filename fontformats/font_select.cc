@@ -1,60 +1,34 @@
 #include "font_select.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "font_patch.h"
+#include "codes.h"
 
 namespace {
-
-// Reads a hexadecimal code with or without 0x from the front of `text`,
-// moving past it; false when there are no digits, or more than 32 bits,
-// which sets `too_big`.
-bool take_code(std::string_view& text, uint32_t& code, bool& too_big) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    text.remove_prefix(2);
-  uint64_t value = 0;
-  size_t digits = 0;
-  for (; digits < text.size(); ++digits) {
-    char c = text[digits];
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) break;
-    value = value << 4 | static_cast<uint64_t>(digit);
-    if (value > UINT32_MAX) return too_big = true, false;
-  }
-  text.remove_prefix(digits);
-  code = static_cast<uint32_t>(value);
-  return digits > 0;
-}
 
 // Reads one item of a map, "FIRST[-LAST][=TARGET]" with '>' for '=' too,
 // which must fill `item`; false with the reason in `error`.
 bool parse_range(std::string_view item, CodeRange& range, std::string& error) {
   std::string quoted = "'" + std::string(item) + "'";
-  bool too_big = false;
-  bool good = take_code(item, range.first, too_big);
-  range.last = range.target = range.first;
+  uint64_t first = 0;
+  bool good = read_hex_code(item, first);
+  uint64_t last = first;
+  uint64_t target = first;
   if (good && !item.empty() && item[0] == '-') {
     item.remove_prefix(1);
-    good = take_code(item, range.last, too_big);
+    good = read_hex_code(item, last);
   }
   if (good && !item.empty() && (item[0] == '=' || item[0] == '>')) {
     item.remove_prefix(1);
-    good = take_code(item, range.target, too_big);
+    good = read_hex_code(item, target);
   }
-  if (too_big) return error = quoted + " has a code past FFFFFFFF", false;
+  if (std::max({first, last, target}) > UINT32_MAX)
+    return error = quoted + " has a code past FFFFFFFF", false;
   if (!good || !item.empty()) return error = quoted + " is not a hexadecimal range", false;
-  if (range.last < range.first) return error = quoted + " ends below its first code", false;
+  if (last < first) return error = quoted + " ends below its first code", false;
+  range = {static_cast<uint32_t>(first), static_cast<uint32_t>(last),
+           static_cast<uint32_t>(target)};
   return true;
-}
-
-std::string hex(uint64_t code) {
-  char text[24];
-  (void)std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(code));
-  return text;
 }
 
 // A glyph on its way to a target code.
@@ -63,6 +37,49 @@ struct Landing {
   size_t range;  // index of the range in the map
   const FontGlyph* glyph;
 };
+
+// Glyphs left out for one reason: how many, and the target of the first.
+struct LeftOut {
+  uint32_t count = 0;
+  uint64_t first = 0;
+};
+
+void leave_out(LeftOut& left, uint64_t target) {
+  if (left.count++ == 0) left.first = target;
+}
+
+// Adds the warning "N glyphs land on WHERE, the first at T: left out".
+void warn_left_out(std::vector<std::string>& warnings, const LeftOut& left, const char* where) {
+  if (left.count == 0) return;
+  warnings.push_back(std::to_string(left.count) + " glyphs land on " + where + ", the first at " +
+                     hex_code(left.first) + ": left out");
+}
+
+// Where the ranges of `map` take the glyphs of `font`, in map order, each
+// range in file order; warns of a range that selects nothing and of targets
+// that a patch cannot write.
+std::vector<Landing> land_glyphs(const Font& font, const std::vector<CodeRange>& map,
+                                 std::vector<std::string>& warnings) {
+  std::vector<Landing> landings;
+  LeftOut unwritable;
+  for (size_t r = 0; r < map.size(); ++r) {
+    bool selects = false;
+    for (const FontGlyph& glyph : font.glyphs) {
+      if (glyph.code < map[r].first || glyph.code > map[r].last) continue;
+      selects = true;
+      uint64_t target = uint64_t{map[r].target} + (glyph.code - map[r].first);
+      if (target != 0 && target < kCodeLimit) {
+        landings.push_back({target, r, &glyph});
+      } else {
+        leave_out(unwritable, target);
+      }
+    }
+    if (!selects) warnings.push_back("-m " + range_text(map[r]) + " selects no glyph of the font");
+  }
+  warn_left_out(warnings, unwritable,
+                "codes that a patch cannot write (0, or 0x10000000 and above)");
+  return landings;
+}
 
 }  // namespace
 
@@ -83,10 +100,8 @@ bool parse_code_map(std::string_view text, std::vector<CodeRange>& map, std::str
 }
 
 std::string range_text(const CodeRange& range) {
-  char text[24];
-  int size = std::snprintf(text, sizeof text, "%02X", range.first);
-  if (range.last != range.first) (void)std::snprintf(text + size, 12, "-%02X", range.last);
-  return text;
+  std::string text = hex_text(range.first, 2);
+  return range.last == range.first ? text : text + "-" + hex_text(range.last, 2);
 }
 
 const char* dropped_column(const PatchPlan& plan) {
@@ -98,34 +113,16 @@ std::vector<CodeRange> default_code_map() { return {{0x01, 0xFF, 0x01}}; }
 PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSide drop) {
   PatchPlan plan;
   plan.dropped = font.width < 8 ? 0 : drop == DropSide::right ? 0x01 : 0x80;
-  std::vector<Landing> landings;
-  uint32_t unwritable = 0;
-  uint64_t first_unwritable = 0;
-  for (size_t r = 0; r < map.size(); ++r) {
-    bool selects = false;
-    for (const FontGlyph& glyph : font.glyphs) {
-      if (glyph.code < map[r].first || glyph.code > map[r].last) continue;
-      selects = true;
-      uint64_t target = uint64_t{map[r].target} + (glyph.code - map[r].first);
-      if (target != 0 && target < kCodeLimit) {
-        landings.push_back({target, r, &glyph});
-      } else if (unwritable++ == 0) {
-        first_unwritable = target;
-      }
-    }
-    if (!selects)
-      plan.warnings.push_back("-m " + range_text(map[r]) + " selects no glyph of the font");
-  }
+  std::vector<Landing> landings = land_glyphs(font, map, plan.warnings);
   std::stable_sort(landings.begin(), landings.end(), [](const Landing& a, const Landing& b) {
     return a.target < b.target;  // within a target, map order then file order
   });
   std::vector<bool> used(font.count);
-  uint32_t repeats = 0;
-  uint64_t first_repeat = 0;
+  LeftOut repeats;
   std::string losing;  // the first few codes that lose pixels
   for (const Landing& landing : landings) {
     if (!plan.glyphs.empty() && plan.glyphs.back().code == landing.target) {
-      if (repeats++ == 0) first_repeat = landing.target;
+      leave_out(repeats, landing.target);
       continue;
     }
     FontGlyph glyph = *landing.glyph;
@@ -134,27 +131,21 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
     if (glyph.index < used.size()) used[glyph.index] = true;
     bool lost =
         std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
-    if (lost && ++plan.lost_pixels <= 4) losing += (losing.empty() ? "" : ", ") + hex(glyph.code);
+    if (lost && ++plan.lost_pixels <= 4)
+      losing += (losing.empty() ? "" : ", ") + hex_code(glyph.code);
   }
   plan.left_out = font.count - static_cast<uint32_t>(std::count(used.begin(), used.end(), true));
-  if (unwritable)
-    plan.warnings.push_back(std::to_string(unwritable) +
-                            " glyphs land on codes that a patch cannot write (0, or 0x10000000 and "
-                            "above), the first at " +
-                            hex(first_unwritable) + ": left out");
-  if (repeats)
-    plan.warnings.push_back(std::to_string(repeats) +
-                            " glyphs land on a code that another glyph "
-                            "takes first, the first at " +
-                            hex(first_repeat) + ": left out");
-  if (plan.lost_pixels)
+  warn_left_out(plan.warnings, repeats, "a code that another glyph takes first");
+  if (plan.lost_pixels) {
     plan.warnings.push_back(
         std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
         dropped_column(plan) + " column, which the image has no room for: " + losing +
         (plan.lost_pixels > 4 ? " and " + std::to_string(plan.lost_pixels - 4) + " more" : ""));
+  }
   return plan;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a row, then the width it has
 uint8_t image_row(uint8_t row, int width, DropSide drop) {
   if (width == 8 && drop == DropSide::left) return row & 0x7F;
   return row >> 1;

@@ -6,46 +6,47 @@
 // start with '#' are skipped; lines end in LF or CR LF.
 #include <string>
 
+#include "codes.h"
 #include "font_formats.h"
+#include "parse_common.h"
 
 namespace {
 
-int hex_value(char c) {
-  return c >= '0' && c <= '9'   ? c - '0'
-         : c >= 'a' && c <= 'f' ? c - 'a' + 10
-         : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                : -1;
+// The value of the two hexadecimal digits at `digits`.
+uint8_t hex_byte(const char* digits) {
+  return static_cast<uint8_t>(hex_digit(static_cast<unsigned char>(digits[0])) << 4 |
+                              hex_digit(static_cast<unsigned char>(digits[1])));
 }
 
 // Reads one glyph line; false after failing the font.
 bool read_glyph(Font& font, std::string_view text, uint64_t line) {
-  size_t colon = text.find(':');
+  // One to eight digits of code, a colon, then digits up to the end.
+  std::string_view rest = text;
   uint64_t code = 0;
-  bool good = colon != std::string_view::npos && colon > 0 && colon <= 8;
-  for (size_t i = 0; good && i < colon; ++i) {
-    good = hex_value(text[i]) >= 0;
-    code = code << 4 | static_cast<uint64_t>(hex_value(text[i]) & 0xF);
-  }
-  std::string_view digits = good ? text.substr(colon + 1) : std::string_view{};
-  for (char c : digits) good = good && hex_value(c) >= 0;
-  if (!good || digits.empty())
+  bool good =
+      read_hex_digits(rest, code) && text.size() - rest.size() <= 8 && rest.substr(0, 1) == ":";
+  std::string_view code_text = text.substr(0, text.size() - rest.size());
+  std::string_view digits = good ? rest.substr(1) : std::string_view{};
+  rest = digits;
+  uint64_t value = 0;
+  good = good && read_hex_digits(rest, value) && rest.empty();
+  if (!good)
     return fail_font(font, line, "not a line of a hex font: expected CODE:HEXDIGITS"), false;
-  std::string name = "glyph " + std::string(text.substr(0, colon));
+  std::string name = "glyph " + std::string(code_text);
   if (digits.size() == 32 || digits.size() == 64) {
     font.warnings.push_back({line, name + " is " + (digits.size() == 32 ? "8x16" : "16x16") +
                                        ": only 8x8 glyphs convert; skipped"});
     ++font.count;
     return true;
   }
-  if (digits.size() != 16)
+  if (digits.size() != 16) {
     return fail_font(font, line,
                      name + " has " + std::to_string(digits.size()) +
                          " hexadecimal digits: only 8x8 glyphs of 16 digits convert"),
            false;
+  }
   FontGlyph glyph{static_cast<uint32_t>(code), font.count++, {}};
-  for (int r = 0; r < 8; ++r)
-    glyph.rows[r] =
-        static_cast<uint8_t>(hex_value(digits[2 * r]) << 4 | hex_value(digits[2 * r + 1]));
+  for (size_t r = 0; r < 8; ++r) glyph.rows[r] = hex_byte(&digits[2 * r]);
   font.glyphs.push_back(glyph);
   return true;
 }
@@ -57,11 +58,8 @@ Font parse_hex_font(std::string_view text) {
   font.format = "hex";
   uint64_t line = 0;
   while (!text.empty()) {
-    size_t end = text.find('\n');
-    std::string_view current = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    std::string_view current = next_line(text);
     ++line;
-    if (!current.empty() && current.back() == '\r') current.remove_suffix(1);
     if (current.empty() || current[0] == '#') continue;
     if (!read_glyph(font, current, line)) return font;
   }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "font_formats.h"
+#include "parse_common.h"
 
 namespace {
 
@@ -96,10 +97,11 @@ bool psf2_table(const unsigned char* p, const unsigned char* end, uint32_t count
 
 // Adds the glyphs of a well-formed file to `font`: at their positions, or
 // at each of their `codes` when `unicode`.
-void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph, uint32_t row_bytes,
-                bool unicode, const std::vector<GlyphCode>& codes) {
+void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph, bool unicode,
+                const std::vector<GlyphCode>& codes) {
   // Rows are padded to whole bytes with clear bits; a set one is no pixel.
   const auto in_cell = static_cast<unsigned char>(0xFF00 >> font.width);
+  const size_t row_bytes = (static_cast<size_t>(font.width) + 7) / 8;
   auto next = codes.begin();
   for (uint32_t i = 0; i < font.count; ++i) {
     FontGlyph glyph{i, i, {}};
@@ -116,23 +118,26 @@ void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph,
 // Checks the sizes that the header gives and reads glyphs and table.
 Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t bytes_per_glyph,
                  uint32_t height, uint32_t width, bool unicode) {
-  if (height == 0 || height > 8 || width == 0 || width > 8)
+  if (height == 0 || height > 8 || width == 0 || width > 8) {
     return fail_font(font, 0,
                      "the glyphs are " + size_text(width, height) +
                          ": only glyphs of up to 8 rows and 8 columns convert");
+  }
   font.width = static_cast<int>(width);
   font.height = static_cast<int>(height);
   uint32_t row_bytes = (width + 7) / 8;
-  if (bytes_per_glyph < height * row_bytes)
+  if (bytes_per_glyph < height * row_bytes) {
     return fail_font(font, 0,
                      "the header gives " + std::to_string(bytes_per_glyph) +
                          " bytes a glyph, too few for " + size_text(width, height));
+  }
   uint64_t end = start + uint64_t{font.count} * bytes_per_glyph;
-  if (end > data.size())
+  if (end > data.size()) {
     return fail_font(font, 0,
                      "the file is cut short: " + std::to_string(font.count) +
                          " glyphs end at byte " + std::to_string(end) + ", the file has " +
                          std::to_string(data.size()));
+  }
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   std::vector<GlyphCode> codes;
   if (unicode && !font.unicode_table) {
@@ -144,7 +149,7 @@ Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t byt
                      : psf2_table(bytes + end, bytes + data.size(), font.count, codes);
     if (!whole) return fail_font(font, 0, "the Unicode table is damaged or cut short");
   }
-  add_glyphs(font, bytes + start, bytes_per_glyph, row_bytes, unicode, codes);
+  add_glyphs(font, bytes + start, bytes_per_glyph, unicode, codes);
   return font;
 }
 

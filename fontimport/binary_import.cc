@@ -3,25 +3,30 @@
 #include <vector>
 
 #include "console.h"
-#include "font_io.h"
+#include "files.h"
 #include "fontimport.h"
+#include "import_steps.h"
 #include "rom_guard.h"
+#include "rom_image.h"
 
 namespace {
 
 // Writes the font's first `size` bytes over the image's start: inside the
 // kernel when `how` says it can, else from `bytes`, read now if need be.
-// Null when written, else the error line's text, errno set.
-const char* write_binary_font(FILE* rom, FILE* font, KernelIo how, int64_t size,
-                              std::vector<char>& bytes) {
+// False after the error line.
+bool write_binary_font(FILE* rom, FILE* font, KernelIo how, int64_t size,
+                       std::vector<char>& bytes) {
   if (how == KernelIo::done) {
-    how = copy_font_to_rom(font, rom, size);
-    if (how == KernelIo::done) return nullptr;
-    if (how == KernelIo::failed) return kRomWriteFailed;
+    how = copy_in_kernel(font, rom, size);
+    if (how == KernelIo::done) return true;
+    if (how == KernelIo::failed) return report_rom_write_failure();
     // A copy that the system refuses has written nothing: go through memory.
-    if (!read_font_bytes(font, bytes)) return "Failed to read font file";
+    if (!read_stream(font, bytes)) {
+      report_error("Failed to read font file");
+      return false;
+    }
   }
-  return write_rom_start(rom, bytes.data(), bytes.size()) ? nullptr : kRomWriteFailed;
+  return write_rom_start(rom, bytes.data(), bytes.size()) || report_rom_write_failure();
 }
 
 }  // namespace
@@ -33,10 +38,10 @@ bool patch_binary_font(FILE* rom, const char* path) {
     // The kernel copies a large font fastest, without holding it in memory.
     std::vector<char> bytes;
     int64_t font_size = 0;
-    KernelIo how = read_through_font(font, font_size);
+    KernelIo how = read_through(font, font_size);
     if (how == KernelIo::failed) return false;
     if (how == KernelIo::unsupported) {
-      if (!read_font_bytes(font, bytes)) return false;
+      if (!read_stream(font, bytes)) return false;
       font_size = static_cast<int64_t>(bytes.size());
     }
     int64_t old_size = rom_size_for_patch(rom);

@@ -7,11 +7,8 @@
 // came meanwhile, the kept bytes go back and the image is cut to its old size.
 #include "rom_guard.h"
 
-#include <sys/stat.h>
-
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +18,7 @@
 #include <cerrno>
 
 #include "console.h"
+#include "files.h"
 #include "interrupts.h"
 
 namespace {
@@ -32,14 +30,6 @@ struct RomBackup {
   std::vector<RomExtent> extents;
   std::vector<char> bytes;
 };
-
-// True when the image is a regular file, which has a size to keep; a device
-// has none. A stream with no file behind it counts as a device.
-bool is_regular_file(FILE* rom) {
-  struct stat info;
-  int fd = fileno(rom);
-  return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
 
 // Reads the old bytes of the extents inside the image; false with errno set.
 bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, RomBackup& backup) {
@@ -123,18 +113,6 @@ bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
   return failure == 0;
 }
 
-// The reason of the failure that just happened. On a full disk Wine stores
-// no byte of a write yet reports no system error, which its C runtime turns
-// into EINVAL; a write of a regular file falls short for no other reason.
-int failure_reason() {
-#ifdef _WIN32
-  DWORD code = GetLastError();
-  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return ENOSPC;
-  if (code == ERROR_SUCCESS && errno == EINVAL) return ENOSPC;
-#endif
-  return errno;
-}
-
 }  // namespace
 
 bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
@@ -145,31 +123,24 @@ bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>
     report_error("Failed to read ROM image");
     return false;
   }
-  bool regular = is_regular_file(rom);
+  // A device has no size to keep.
+  bool regular = regular_file_size(rom) >= 0;
   hold_interrupts();
   bool written = false;
-  const char* failure = nullptr;
+  bool done = false;
   if (regular && !make_room(rom, extents, old_size)) {
-    failure = kRomWriteFailed;
+    (void)report_rom_write_failure();
   } else {
     written = true;
-    failure = write(rom);
-    if (!failure && std::fflush(rom) != 0) failure = kRomWriteFailed;
+    done = write(rom) && (std::fflush(rom) == 0 || report_rom_write_failure());
   }
-  if (!failure && !held_interrupt()) {
+  if (done && !held_interrupt()) {
     release_interrupts();
     return true;
   }
-  int failure_errno = failure_reason();
   bool restored = put_back(rom, backup, written, regular);
   int restore_errno = errno;
   release_interrupts();
-  // A writer stopped by an interrupt has nothing to report: the run ends as
-  // interrupted, with the image whole.
-  if (failure && !(held_interrupt() && failure_errno == EINTR)) {
-    errno = failure_errno;
-    report_error(failure);
-  }
   if (!restored) {
     errno = restore_errno;
     report_error("Failed to restore ROM image");

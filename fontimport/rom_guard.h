@@ -7,22 +7,22 @@
 #include <functional>
 #include <vector>
 
-#include "font_io.h"
+#include "rom_image.h"
 
-// Writes a patch into the image: null when all of it went out, else the
-// text of the error line, errno set. It should stop with EINTR once
-// held_interrupt() tells of one.
-using RomWriter = std::function<const char*(FILE* rom)>;
+// Writes a patch into the image; false after its own error line, or with no
+// line and errno EINTR when it stopped for an interrupt that is held, as it
+// should once held_interrupt() tells of one.
+using RomWriter = std::function<bool(FILE* rom)>;
 
 // Runs `write` on the image of `old_size` bytes, which writes just the
 // `extents` (ascending, apart), and flushes it. Before that it keeps the old
 // bytes of the extents that lie inside the image and makes room for those
 // past its end, setting the new size; interrupts wait from then on. When any
-// of it fails, or an interrupt came, the old bytes and size are put back
-// before the error line is printed. True when all was written; false after
-// "Failed to read ROM image", "Failed to write ROM image" or the writer's
-// line, then "Failed to restore ROM image" when the image could not be put
-// back, or silently after an interrupt (held_interrupt() tells which).
+// of it fails, or an interrupt came, the old bytes and size are put back.
+// True when all was written; false after "Failed to read ROM image",
+// "Failed to write ROM image" or the writer's line, then "Failed to restore
+// ROM image" when the image could not be put back, or silently after an
+// interrupt (held_interrupt() tells which).
 // The stream should be unbuffered, so that a failed write keeps nothing back.
 bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
                        const RomWriter& write);

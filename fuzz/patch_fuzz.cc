@@ -12,9 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "font_patch.h"
+#include "codes.h"
 #include "fontimport.h"
 #include "fuzz_common.h"
+#include "patch_parser.h"
 
 // At global scope, beside the library's types, so that the standard algorithms find them.
 inline bool operator==(const PatchGlyph& a, const PatchGlyph& b) {
@@ -31,26 +32,34 @@ constexpr size_t kOldSize = 64;
 // Inputs that write past this are not imported: they would only make large files.
 constexpr size_t kLargestOffset = size_t{1} << 20;
 
-bool same_parse(const PatchParser& a, const PatchParser& b) {
-  return a.line == b.line && a.ended == b.ended && a.glyphs == b.glyphs && a.warnings == b.warnings;
+bool same_parse(const PatchText& a, const PatchText& b) {
+  return a.glyphs == b.glyphs && a.warnings == b.warnings;
 }
 
 // Feeds `text` in pieces of 1 to 16 bytes, some with an empty piece before
 // them; each length comes from the byte the piece starts at and its position.
 // Every piece is a buffer of its own size, so a read past it is caught.
-PatchParser parse_in_pieces(std::string_view text) {
-  PatchParser p;
-  for (size_t at = 0, length = 0; at < text.size(); at += length) {
+PatchText parse_in_pieces(std::string_view text) {
+  size_t at = 0;
+  bool empty_given = false;
+  std::vector<char> piece;
+  return parse_patch_chunks([&](std::string_view& chunk) {
+    if (at == text.size()) return false;
     uint32_t h = ((static_cast<uint8_t>(text[at]) + 1u) * 0x9E3779B1u ^
                   static_cast<uint32_t>(at) * 0x85EBCA6Bu) >>
                  8;
-    length = std::min<size_t>(text.size() - at, 1 + h % 16);
-    std::vector<char> piece(text.begin() + at, text.begin() + at + length);
-    if (h & 0x100) parse_patch_chunk(p, piece.data(), 0);
-    parse_patch_chunk(p, piece.data(), length);
-  }
-  finish_patch_parse(p);
-  return p;
+    if ((h & 0x100) && !empty_given) {
+      empty_given = true;
+      chunk = {};
+      return true;
+    }
+    empty_given = false;
+    size_t length = std::min<size_t>(text.size() - at, 1 + h % 16);
+    piece = std::vector<char>(text.begin() + at, text.begin() + at + length);
+    chunk = {piece.data(), length};
+    at += length;
+    return true;
+  });
 }
 
 // The glyphs in code order, each with the line of its first header and, row
@@ -106,7 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  PatchParser p = parse_font_patch(text);
+  PatchText p = parse_font_patch(text);
   check(same_parse(p, parse_in_pieces(text)), "a patch parses differently in pieces");
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string_view("\r\n") : std::string_view(&c, 1);

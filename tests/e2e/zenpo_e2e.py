@@ -199,7 +199,9 @@ class ZenpoTest(Test):
             with self.subTest(program=program), open("/dev/full", "wb") as full:
                 proc = self.run_(*args, program=program, stdout=full)
                 self.assertEqual((proc.stderr.split(b"\n")[-2:], proc.returncode),
-                                 ([b"Failed to write standard output: No space left on device", b""], 1))
+                                 ([b"Failed to write standard output: No space left on device"
+                                   if program == "zenpo" else b"%s: standard output: cannot write it: "
+                                   b"No space left on device" % program.encode(), b""], 1))
         self.assertEqual(self.get(CG), IMAGE_A)
 
 
@@ -332,10 +334,10 @@ class ConvertTest(Test):
                  b"70\n", "e.bdf": bdf + b"BITMAP\n00\nENDFONT\n"}
         self.fresh(files)
         for args, stderr in [
-                (["short.psf"], b"short.psf: error: the file is cut short: 256 glyphs end at byte "
+                (["short.psf"], b"zenpo-convert: short.psf: the file is cut short: 256 glyphs end at byte "
                                 b"2052, the file has 1004\n"),
-                (["e.bdf"], b"e.bdf:8: error: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
-                (["none.psf"], b"none.psf: error: cannot open it: No such file or directory\n"),
+                (["e.bdf"], b"zenpo-convert: e.bdf:8: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
+                (["none.psf"], b"zenpo-convert: none.psf: cannot open it: No such file or directory\n"),
                 (["--drop", "middle", "a.hex"], wrong(b"--drop: 'middle' is neither left nor right")),
                 (["a.hex", "a.hex"], wrong(b"'a.hex' is a second FONTFILE after 'a.hex'")),
                 # What PowerShell makes of "-m 20-7E,FF61-FF9F=A1".
@@ -425,7 +427,7 @@ class DumpTest(Test):
                 self.expect(self.dump(*args), b"", b"zenpo-dump: " + stderr + b"\n" + usage, 1)
         # Never over the image being read, nor over a file of another kind.
         for args, stderr in [
-                (["missing.rom"], b"Failed to open ROM image: No such file or directory"),
+                (["missing.rom"], b"zenpo-dump: missing.rom: cannot open it: No such file or directory"),
                 (["--png", "no/such.png", CG], b"zenpo-dump: no/such.png: cannot write it: No such "
                                                b"file or directory"),
                 (["--png", CG], b"Source file is the SUBSYSCG.ROM\nzenpo-dump: SUBSYSCG.ROM: not "
@@ -444,7 +446,8 @@ class DumpTest(Test):
         self.assertIn(b"  zenpo-dump -o font.txt", help_.stdout)
         os.remove(self.path(CG))
         os.remove(self.path(C))
-        self.expect(self.dump(), b"", NO_IMAGE + b"No such file or directory\n", 1)
+        self.expect(self.dump(), b"", b"zenpo-dump: no ROMFILE given, and neither SUBSYSCG.ROM nor "
+                    b"SUBSYS_C.ROM opens for update here: No such file or directory\n", 1)
 
     def test_reads_the_image_that_zenpo_patches(self):
         # A read-only SUBSYSCG.ROM is passed over by zenpo: so it is by zenpo-dump. Only another

@@ -1,5 +1,6 @@
 // The files that zenpo-dump and zenpo-convert write: never the image they
-// read, never a file of another kind, and never half written.
+// read, never a file of another kind, and never half written. Each
+// operation prints its own error line, "TOOL: PATH: why", and returns a flag.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "files.h"
+
 // What an output holds; an existing file is written over only when it holds
 // the same kind, or nothing.
 enum class OutputKind { patch_text, png };
-
-// Which file an open stream is on, so that two names of one file are told
-// apart from two files.
-struct FileIdentity {
-  bool known = false;
-  uint64_t device = 0;
-  uint64_t file = 0;
-};
-
-// The identity of the file `stream` is open on; not known when it cannot be learnt.
-FileIdentity identity_of(FILE* stream);
 
 // An output being written: standard output, a device written in place, or
 // a new file beside its place (`temp`) that becomes `path` once whole.

@@ -18,18 +18,29 @@
 // A byte 0x1A (Ctrl-Z) ends the text. Codes below 1 (as signed 32-bit values)
 // or from 2^28 on cannot be patched: their slots are either nonsense or past
 // what a signed 32-bit offset reaches. Such a glyph is skipped with a warning.
-#include "font_patch.h"
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "patch_parser.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "codes.h"
+#include "files.h"
+#include "text_encoding.h"
+
 namespace {
+
+// Each byte of a 64-bit word set to 1: multiplied by a byte, that byte in
+// every place, so that eight rows or columns are handled at once.
+constexpr uint64_t kEachByte = 0x0101010101010101u;
+
+// Reads "%x" style: white space, sign, 0x, hex digits; one byte at a time.
+struct HexScan {
+  uint8_t stage = 0;  // 0 blanks, 1 after sign, 2 after a leading 0, 3 digits, 4 done
+  bool negative = false;
+  bool digits = false;
+  uint32_t value = 0;  // modulo 2^32, as the digits come
+};
 
 // What the line being read is, decided by its first byte.
 enum : uint8_t {
@@ -39,21 +50,27 @@ enum : uint8_t {
   kLineHeader,
 };
 
+// A parse in progress: what it has found so far and where it stands.
+struct PatchParser {
+  std::vector<PatchGlyph> glyphs;      // complete or cut-short glyphs, file order
+  std::vector<PatchWarning> warnings;  // in line order
+  uint64_t line = 1;                   // number of the line being read
+  bool ended = false;                  // a Ctrl-Z byte ended the text
+  uint8_t line_kind = kLineNone;       // what the line being read is
+  uint8_t columns = 0;                 // columns read of the current row line
+  uint8_t bits = 0;                    // their values, first column highest
+  HexScan hex;                         // the number of the current header line
+  int row = -1;                        // next row of `glyph`, -1 when none is open
+  PatchGlyph glyph{};                  // the glyph being read
+  bool told_drawing = false;           // a row drawn with '.', '-', '_' or ' ' was warned of
+};
+
+void warn(std::vector<PatchWarning>& warnings, uint64_t line, std::string text) {
+  warnings.push_back(PatchWarning{line, std::move(text)});
+}
+
 void warn(PatchParser& p, uint64_t line, std::string text) {
-  p.warnings.push_back(PatchWarning{line, std::move(text)});
-}
-
-std::string format_hex(const char* format, uint32_t value) {
-  char text[32];  // "-0x" and at most eight digits: never cut short
-  (void)std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
-  return text;
-}
-
-int hex_digit(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  warn(p.warnings, line, std::move(text));
 }
 
 bool is_blank(unsigned char c) {
@@ -290,9 +307,11 @@ void sort_by_code(std::vector<PatchGlyph>& glyphs) {
   }
 }
 
-// Parses bytes of the text as they are.
-void parse_bytes(PatchParser& p, const char* data, size_t size) {
-  if (p.ended || size == 0) return;
+// Parses bytes of the text in UTF-8 (or any encoding that ASCII is part of).
+void parse_bytes(PatchParser& p, std::string_view text) {
+  if (p.ended || text.empty()) return;
+  const char* data = text.data();
+  size_t size = text.size();
   const char* end = data + size;
   if (const void* z = std::memchr(data, 0x1A, size)) {
     end = static_cast<const char*>(z);
@@ -319,121 +338,40 @@ void parse_bytes(PatchParser& p, const char* data, size_t size) {
   }
 }
 
-// Appends code point `c` in UTF-8 to `out`.
-void append_utf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-    return;
-  }
-  int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  out += static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail)));
-  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
-}
-
-// The text of the UTF-16 units held and in `data`, in UTF-8. A unit or a
-// surrogate pair that the chunk cuts is held for the next; a surrogate
-// without its other half reads as U+FFFD.
-std::string decode_utf16(PatchParser& p, const char* data, size_t size) {
-  std::string in = std::move(p.held);
-  if (size > 0) in.append(data, size);
-  bool big = p.encoding == PatchEncoding::utf16be;
-  auto unit = [&](size_t at) {
-    auto first = static_cast<uint8_t>(in[at]);
-    auto second = static_cast<uint8_t>(in[at + 1]);
-    return big ? uint32_t{first} << 8 | second : uint32_t{second} << 8 | first;
-  };
-  std::string out;
-  out.reserve(in.size());
-  size_t at = 0;
-  for (; at + 2 <= in.size(); at += 2) {
-    uint32_t c = unit(at);
-    if (c >= 0xD800 && c < 0xDC00) {
-      if (at + 4 > in.size()) break;  // its low half is in the next chunk
-      uint32_t low = unit(at + 2);
-      if (low >= 0xDC00 && low < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        at += 2;
-      } else {
-        c = 0xFFFD;
-      }
-    } else if (c >= 0xDC00 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    append_utf8(out, c);
-  }
-  p.held = in.substr(at);
-  return out;
-}
-
-// Tells the encoding from the first bytes held; false while they could
-// still be the start of a byte-order mark. The mark itself is dropped.
-bool tell_encoding(PatchParser& p, bool at_end) {
-  const std::string& h = p.held;
-  if (h.compare(0, 2, "\xFF\xFE") == 0 || h.compare(0, 2, "\xFE\xFF") == 0) {
-    p.encoding = h[0] == '\xFF' ? PatchEncoding::utf16le : PatchEncoding::utf16be;
-    p.held.erase(0, 2);
-    return true;
-  }
-  const std::string_view utf8_mark = "\xEF\xBB\xBF";
-  if (!at_end && h.size() < 3 && (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
-    return false;
-  p.encoding = PatchEncoding::bytes;
-  if (h == utf8_mark) p.held.clear();
-  return true;
-}
-
-// Parses what is held and then `data`, in the encoding of the text.
-void parse_in_encoding(PatchParser& p, const char* data, size_t size) {
-  if (p.encoding == PatchEncoding::bytes) {
-    std::string held = std::move(p.held);
-    p.held.clear();
-    parse_bytes(p, held.data(), held.size());
-    parse_bytes(p, data, size);
-    return;
-  }
-  std::string text = decode_utf16(p, data, size);
-  parse_bytes(p, text.data(), text.size());
+// Makes room in `glyphs` for what a patch of `size` bytes usually holds, so
+// that they need not move as they come; nothing for an unknown size.
+void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size) {
+  if (size <= 0) return;
+  // A glyph of the usual shape takes at least 11 bytes ("@1" and eight empty
+  // lines); odder files still work, the vector then grows as it goes.
+  constexpr uint64_t most = sizeof(size_t) >= 8 ? 1 << 24 : 1 << 20;
+  glyphs.reserve(std::min<uint64_t>(static_cast<uint64_t>(size) / 11 + 1, most));
+  advise_huge_pages(glyphs.data(), glyphs.capacity() * sizeof(PatchGlyph));
 }
 
 }  // namespace
 
-void parse_patch_chunk(PatchParser& p, const char* data, size_t size) {
-  if (p.encoding == PatchEncoding::bytes) {  // what it holds went out when it was told
-    parse_bytes(p, data, size);
-    return;
-  }
-  if (p.ended) return;
-  if (p.encoding == PatchEncoding::unknown) {
-    size_t take = std::min(size, size_t{3} - p.held.size());
-    p.held.append(data, take);
-    data += take;
-    size -= take;
-    if (!tell_encoding(p, false)) return;
-  }
-  parse_in_encoding(p, data, size);
-}
-
-void finish_patch_parse(PatchParser& p) {
-  if (p.encoding == PatchEncoding::unknown) {
-    (void)tell_encoding(p, true);
-    parse_in_encoding(p, nullptr, 0);
-  }
-  if (!p.held.empty()) {
-    p.held.clear();
-    parse_bytes(p, "\xEF\xBF\xBD", 3);  // half a UTF-16 character: U+FFFD
-  }
+PatchText parse_patch_chunks(const PatchChunks& next, int64_t size) {
+  PatchParser p;
+  reserve_glyphs(p.glyphs, size);
+  TextDecoder decoder;
+  std::string_view chunk;
+  while (!p.ended && next(chunk)) parse_bytes(p, decode_text(decoder, chunk, false));
+  parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
+  return PatchText{std::move(p.glyphs), std::move(p.warnings)};
 }
 
-PatchParser parse_font_patch(std::string_view text) {
-  PatchParser p;
-  parse_patch_chunk(p, text.data(), text.size());
-  finish_patch_parse(p);
-  return p;
+PatchText parse_font_patch(std::string_view text) {
+  bool given = false;
+  return parse_patch_chunks([&](std::string_view& chunk) {
+    chunk = text;
+    return !std::exchange(given, true);
+  });
 }
 
-void merge_patch_glyphs(PatchParser& p) {
+void merge_patch_glyphs(PatchText& p) {
   std::vector<PatchGlyph>& g = p.glyphs;
   auto by_code = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code < b.code; };
   if (!std::is_sorted(g.begin(), g.end(), by_code)) sort_by_code(g);
@@ -443,7 +381,7 @@ void merge_patch_glyphs(PatchParser& p) {
       g[++first] = g[i];
       continue;
     }
-    warn(p, g[i].line,
+    warn(p.warnings, g[i].line,
          "code " + format_code(g[i].code) + " was already given at line " +
              std::to_string(g[first].line) + "; the later rows win");
     for (int r = 0; r < 8; ++r) {
@@ -455,23 +393,4 @@ void merge_patch_glyphs(PatchParser& p) {
   auto by_line = [](const PatchWarning& a, const PatchWarning& b) { return a.line < b.line; };
   if (!std::is_sorted(p.warnings.begin(), p.warnings.end(), by_line))
     std::stable_sort(p.warnings.begin(), p.warnings.end(), by_line);
-}
-
-void advise_huge_pages(void* data, size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t huge = uintptr_t{2} << 20;
-  uintptr_t at = reinterpret_cast<uintptr_t>(data);
-  uintptr_t begin = (at + huge - 1) & ~(huge - 1);
-  uintptr_t end = (at + size) & ~(huge - 1);
-  // Step from `data` itself rather than turn the number back into a pointer.
-  if (end > begin) madvise(static_cast<char*>(data) + (begin - at), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
-std::string format_code(uint32_t code) {
-  if (code & 0x80000000u) return format_hex("-0x%X", 0u - code);
-  return format_hex("0x%X", code);
 }

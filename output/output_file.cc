@@ -25,7 +25,7 @@
 #include <string>
 
 #include "console.h"
-#include "font_io.h"
+#include "files.h"
 #include "interrupts.h"
 #include "windows_text.h"
 
@@ -56,13 +56,8 @@ const char* kind_name(OutputKind kind) {
 
 // Prints "TOOL: PATH: TEXT"; returns false.
 bool refuse(const char* tool, const char* path, const std::string& text) {
-  report_tool_error(tool, std::string(path) + ": " + text);
+  report_file_error(tool, path, 0, text);
   return false;
-}
-
-// Prints "TOOL: PATH: cannot write it: REASON" for errno; returns false.
-bool cannot_write(const char* tool, const char* path) {
-  return refuse(tool, path, std::string("cannot write it: ") + std::strerror(errno));
 }
 
 #ifdef _WIN32
@@ -177,20 +172,6 @@ void remove_file(const std::string& name) { (void)unlink(name.c_str()); }
 
 }  // namespace
 
-FileIdentity identity_of(FILE* stream) {
-#ifdef _WIN32
-  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
-  return {true, info.dwVolumeSerialNumber,
-          uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
-#else
-  struct stat info;
-  if (fstat(fileno(stream), &info) != 0) return {};
-  return {true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-#endif
-}
-
 bool open_output(const char* tool, const char* path, OutputKind kind, const FileIdentity& source,
                  OutputFile& out) {
   out = OutputFile{};
@@ -209,7 +190,7 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
   Existing existing = Existing::none;
   FileIdentity identity;
   std::string head;
-  if (!probe(path, existing, identity, head)) return cannot_write(tool, path);
+  if (!probe(path, existing, identity, head)) return report_cannot(tool, path, "write");
   if (identity.known && source.known && identity.device == source.device &&
       identity.file == source.file)
     return refuse(tool, path, "not written: it is the file being read");
@@ -217,10 +198,10 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
     return refuse(tool, path, std::string("not written: it exists and is not ") + kind_name(kind));
   if (existing == Existing::device) {
     out.file = open_in_place(path);
-    return out.file != nullptr || cannot_write(tool, path);
+    return out.file != nullptr || report_cannot(tool, path, "write");
   }
   out.file = open_beside(path, out.temp);
-  if (!out.file) return cannot_write(tool, path);
+  if (!out.file) return report_cannot(tool, path, "write");
   // An interrupt waits, so that the new file is moved into place or removed.
   hold_interrupts();
   return true;
@@ -244,7 +225,7 @@ bool close_output(const char* tool, OutputFile& out) {
   }
   if (failure == 0) return true;
   errno = failure;
-  return cannot_write(tool, out.path);
+  return report_cannot(tool, out.path, "write");
 }
 
 void discard_output(OutputFile& out) {

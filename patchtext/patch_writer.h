@@ -1,5 +1,4 @@
-// Font-patch text from the bytes of an image: the text that patches the
-// same bytes back.
+// The font-patch text, written: the text that patches the given bytes back.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "font_png.h"
+#include "glyph_picture.h"
 
 #include <cstdio>
 

@@ -1,15 +1,16 @@
-#include "font_patch.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
+#include "codes.h"
+#include "patch_parser.h"
+
 namespace {
 
 // The merged glyphs of a parse as "CODE: r0 r1 ... r7", a row not given as
 // "--", then its warnings, one "/ LINE: TEXT" each.
-std::string merged(PatchParser p) {
+std::string merged(PatchText p) {
   merge_patch_glyphs(p);
   std::string out;
   char part[16];
@@ -99,10 +100,6 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
            cut("0x7", 0)},
   };
   for (const auto& [text, result] : cases) EXPECT_EQ(parsed(text), result) << text;
-  // The eighth row completes the glyph: it is there before the text goes on.
-  PatchParser p;
-  parse_patch_chunk(p, kLetterA, sizeof kLetterA - 1);
-  EXPECT_EQ(p.glyphs.size(), 1u);
 }
 
 TEST(FontPatch, AnyChunkingGivesTheSameResult) {
@@ -112,10 +109,13 @@ TEST(FontPatch, AnyChunkingGivesTheSameResult) {
   EXPECT_EQ(parsed(utf16(u"\xFEFF" + wide)), parsed(ascii));
   for (const std::string& text : {ascii, utf16(u"\xFEFF" + wide + u"\n\U0001F600\xD800")}) {
     for (size_t cut = 1; cut <= text.size(); ++cut) {
-      PatchParser p;
-      for (size_t at = 0; at < text.size(); at += cut)
-        parse_patch_chunk(p, text.data() + at, std::min(cut, text.size() - at));
-      finish_patch_parse(p);
+      size_t at = 0;
+      PatchText p = parse_patch_chunks([&](std::string_view& chunk) {
+        if (at >= text.size()) return false;
+        chunk = std::string_view(text).substr(at, cut);
+        at += cut;
+        return true;
+      });
       EXPECT_EQ(merged(p), parsed(text)) << cut;
     }
   }
@@ -133,7 +133,7 @@ TEST(FontPatch, HeaderNumbersReadAsPercentX) {
     unsigned expected = 0;
     // NOLINTNEXTLINE(cert-err34-c): sscanf's own "%x", wrapping and all, is what is compared
     bool read = std::sscanf(number, "%x", &expected) == 1;
-    PatchParser p = parse_font_patch(glyph(std::string("@") + number, "0"));
+    PatchText p = parse_font_patch(glyph(std::string("@") + number, "0"));
     bool ok = read && expected >= 1 && expected < kCodeLimit;
     ASSERT_EQ(p.glyphs.size(), ok ? 1u : 0u) << number;
     if (ok) {

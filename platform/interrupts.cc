@@ -2,9 +2,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <csignal>
 #endif
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -64,3 +66,15 @@ void release_interrupts() {
 }
 
 int held_interrupt() { return static_cast<int>(held); }
+
+void end_as_interrupted(int held) {
+  (void)std::fflush(stdout);
+#ifdef _WIN32
+  (void)held;
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+#else
+  (void)std::signal(held, SIG_DFL);
+  (void)std::raise(held);
+  std::_Exit(128 + held);
+#endif
+}

@@ -14,3 +14,8 @@ void release_interrupts();
 // The interrupt noted while held: its signal number (on Windows, the console
 // event plus one); 0 when none came.
 int held_interrupt();
+
+// Ends the run as the interrupt `held` (held_interrupt()) would have, had it
+// not waited for the files to be whole again: by the signal itself, or on
+// Windows with the status of Ctrl+C.
+[[noreturn]] void end_as_interrupted(int held);

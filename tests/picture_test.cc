@@ -1,8 +1,8 @@
-#include "font_png.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "glyph_picture.h"
 
 namespace {
 

@@ -1,0 +1,90 @@
+#include "text_encoding.h"
+
+#include <utility>
+
+namespace {
+
+// Appends code point `c` in UTF-8 to `out`.
+void append_utf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (tail + 1)) & 0xFF) | (c >> (6 * tail)));
+  for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+// The text of the UTF-16 units held and in `chunk`, in UTF-8. A unit or a
+// surrogate pair that the chunk cuts is held for the next; a surrogate
+// without its other half reads as U+FFFD.
+std::string decode_utf16(TextDecoder& d, std::string_view chunk) {
+  std::string in = std::move(d.held);
+  in.append(chunk);
+  bool big = d.encoding == TextEncoding::utf16be;
+  auto unit = [&](size_t at) {
+    auto first = static_cast<uint8_t>(in[at]);
+    auto second = static_cast<uint8_t>(in[at + 1]);
+    return big ? uint32_t{first} << 8 | second : uint32_t{second} << 8 | first;
+  };
+  std::string out;
+  out.reserve(in.size());
+  size_t at = 0;
+  for (; at + 2 <= in.size(); at += 2) {
+    uint32_t c = unit(at);
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (at + 4 > in.size()) break;  // its low half is in the next chunk
+      uint32_t low = unit(at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      } else {
+        c = 0xFFFD;
+      }
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    append_utf8(out, c);
+  }
+  d.held = in.substr(at);
+  return out;
+}
+
+// Tells the encoding from the first bytes held; false while they could
+// still be the start of a byte-order mark. The mark itself is dropped.
+bool tell_encoding(TextDecoder& d, bool at_end) {
+  std::string& h = d.held;
+  if (h.compare(0, 2, "\xFF\xFE") == 0 || h.compare(0, 2, "\xFE\xFF") == 0) {
+    d.encoding = h[0] == '\xFF' ? TextEncoding::utf16le : TextEncoding::utf16be;
+    h.erase(0, 2);
+    return true;
+  }
+  const std::string_view utf8_mark = "\xEF\xBB\xBF";
+  if (!at_end && h.size() < 3 && (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
+    return false;
+  d.encoding = TextEncoding::bytes;
+  if (h.compare(0, 3, utf8_mark) == 0) h.erase(0, 3);
+  return true;
+}
+
+}  // namespace
+
+std::string_view decode_text(TextDecoder& d, std::string_view chunk, bool at_end) {
+  if (d.encoding == TextEncoding::bytes) return chunk;
+  if (d.encoding == TextEncoding::unknown) {
+    d.held.append(chunk);
+    if (!tell_encoding(d, at_end)) return {};
+    chunk = {};
+    if (d.encoding == TextEncoding::bytes) {
+      d.decoded = std::move(d.held);
+      d.held.clear();
+      return d.decoded;
+    }
+  }
+  d.decoded = decode_utf16(d, chunk);
+  if (at_end && !d.held.empty()) {
+    d.held.clear();
+    d.decoded += "\xEF\xBF\xBD";  // half a UTF-16 character: U+FFFD
+  }
+  return d.decoded;
+}

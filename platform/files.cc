@@ -1,0 +1,155 @@
+#include "files.h"
+
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#endif
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <string>
+
+#include "interrupts.h"
+#include "windows_text.h"
+
+bool seek_file(FILE* file, int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(file, offset, whence) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+int64_t stream_size(FILE* file) {
+  if (!seek_file(file, 0, SEEK_END)) return -1;
+#ifdef _WIN32
+  return _ftelli64(file);
+#else
+  return ftello(file);
+#endif
+}
+
+int64_t regular_file_size(FILE* file) {
+  struct stat info;
+  int fd = fileno(file);
+  // A stream with no file behind it counts as a device.
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+FILE* open_for_reading(const char* path) {
+#ifdef _WIN32
+  // The path is UTF-8: the wide call opens a name in any script.
+  std::wstring wide = wide_from_utf8(path);
+  if (wide.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return _wfopen(wide.c_str(), L"rb");
+#else
+  return std::fopen(path, "rb");
+#endif
+}
+
+bool read_stream(FILE* file, std::vector<char>& bytes) {
+  // A regular file says how much is coming; anything else grows as it reads.
+  int64_t size = regular_file_size(file);
+  size_t want = size >= 0 ? static_cast<size_t>(size) + 1 : size_t{1} << 16;
+  size_t used = 0;
+  for (;;) {
+    bytes.resize(used + want);
+    size_t got = std::fread(bytes.data() + used, 1, bytes.size() - used, file);
+    used += got;
+    if (used < bytes.size()) break;
+    want = used;  // the file was longer than it said: double the room
+  }
+  bytes.resize(used);
+  return std::ferror(file) == 0;
+}
+
+FileIdentity identity_of(FILE* stream) {
+#ifdef _WIN32
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
+  return {true, info.dwVolumeSerialNumber,
+          uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+#else
+  struct stat info;
+  if (fstat(fileno(stream), &info) != 0) return {};
+  return {true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+#endif
+}
+
+KernelIo read_through(FILE* file, int64_t& size) {
+#ifdef __linux__
+  if (regular_file_size(file) < 0) return KernelIo::unsupported;
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return KernelIo::unsupported;
+  off_t done = 0;
+  ssize_t got = 1;
+  while (got > 0) got = sendfile(null, fileno(file), &done, 1 << 30);
+  int read_errno = errno;
+  close(null);
+  size = done;
+  if (got == 0) return KernelIo::done;
+  errno = read_errno;
+  // Where nothing was read, reading through memory either works or fails
+  // with the real reason.
+  return done == 0 ? KernelIo::unsupported : KernelIo::failed;
+#else
+  (void)file;
+  (void)size;
+  return KernelIo::unsupported;
+#endif
+}
+
+KernelIo copy_in_kernel(FILE* from, FILE* to, int64_t size) {
+#ifdef __linux__
+  if (regular_file_size(to) < 0) return KernelIo::unsupported;
+  if (std::fflush(to) != 0) return KernelIo::failed;
+  loff_t read_at = 0;
+  loff_t write_at = 0;
+  while (read_at < size && !held_interrupt()) {
+    ssize_t copied = copy_file_range(fileno(from), &read_at, fileno(to), &write_at,
+                                     static_cast<size_t>(size - read_at), 0);
+    if (copied > 0) continue;
+    if (copied == 0) errno = EIO;  // the file shrank meanwhile
+    // Where nothing was copied, copying through memory either works or
+    // fails with the real reason.
+    return write_at == 0 ? KernelIo::unsupported : KernelIo::failed;
+  }
+  if (read_at < size) {
+    errno = EINTR;
+    return KernelIo::failed;
+  }
+  return KernelIo::done;
+#else
+  (void)from;
+  (void)to;
+  (void)size;
+  return KernelIo::unsupported;
+#endif
+}
+
+void advise_huge_pages(void* data, size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr uintptr_t huge = uintptr_t{2} << 20;
+  uintptr_t at = reinterpret_cast<uintptr_t>(data);
+  uintptr_t begin = (at + huge - 1) & ~(huge - 1);
+  uintptr_t end = (at + size) & ~(huge - 1);
+  // Step from `data` itself rather than turn the number back into a pointer.
+  if (end > begin) madvise(static_cast<char*>(data) + (begin - at), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}

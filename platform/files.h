@@ -1,0 +1,55 @@
+// Files as the system gives them, the same calls on every system. Like the
+// calls they wrap, these print nothing: a failure returns false (or -1)
+// with errno set, and the caller says what it was doing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// Positions `file` at `offset` from `whence`; false on failure, errno set.
+bool seek_file(FILE* file, int64_t offset, int whence);
+
+// Size of `file`, learnt by seeking its end; -1 on failure, errno set.
+int64_t stream_size(FILE* file);
+
+// Size of the regular file that `file` is open on; -1 when it is not one
+// (a device, a pipe) or cannot be looked at.
+int64_t regular_file_size(FILE* file);
+
+// Opens the file with the UTF-8 name `path` for reading bytes as they are,
+// with no translation; null with errno set on failure.
+FILE* open_for_reading(const char* path);
+
+// Reads the rest of `file` into `bytes`; false on a read error, errno set.
+bool read_stream(FILE* file, std::vector<char>& bytes);
+
+// Which file an open stream is on, so that two names of one file are told
+// apart from two files.
+struct FileIdentity {
+  bool known = false;
+  uint64_t device = 0;
+  uint64_t file = 0;
+};
+
+// The identity of the file `stream` is open on; not known when it cannot be learnt.
+FileIdentity identity_of(FILE* stream);
+
+// How a transfer inside the kernel ended: `unsupported` when it moved no
+// byte, whether the system refused it or it failed at once, so that the
+// caller goes through memory instead; errno is set after `failed`.
+enum class KernelIo { done, unsupported, failed };
+
+// Reads all of the regular file `file` through to the null device, which
+// costs no copy but shows any read error, and learns its `size`.
+KernelIo read_through(FILE* file, int64_t& size);
+
+// Copies the first `size` bytes of `from` over the start of the regular file
+// `to` inside the kernel, with no pass through this process's memory; EINTR
+// when an interrupt is held.
+KernelIo copy_in_kernel(FILE* from, FILE* to, int64_t size);
+
+// Asks the system to back [data, data + size) with large pages where it can:
+// a large array then takes a few dozen page faults instead of thousands.
+void advise_huge_pages(void* data, size_t size);

@@ -275,6 +275,10 @@ class IntactImageTest(Test):
                  b"Input/output error\n", 1)]:
             self.fresh({CG: IMAGE, name: font})
             self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
+        # A transfer in the kernel that fails at once leaves the work to plain reads and writes.
+        for inject in ("sendfile:error=EINVAL:when=1", "copy_file_range:error=EXDEV:when=1"):
+            self.fresh({CG: IMAGE, "font.bin": PATCH_A})
+            self.expect(traced(inject, "font.bin"), done(), files={CG: PATCH_A + IMAGE[len(PATCH_A):]})
         # An interrupted output is removed, and the file it was to replace stays (the first write
         # is the line that names the image).
         self.fresh({CG: bytes(2048), "out.txt": b"; old\n"})
@@ -323,6 +327,9 @@ class ConvertTest(Test):
                                  (first, stderr, 0))
                 self.put("font.txt", proc.stdout)
                 self.expect(self.run_("font.txt"), done(), files={CG: bytes(8) + b"".join(image[1:])})
+        # With -u a glyph takes the code points of its table entry, and these are all empty.
+        self.assertIn(b"; Codes by code point, -m 01-FF: 0 glyphs; 256 of the font left out.\n",
+                      self.run_("-u", "v.psf.gz", program="zenpo-convert").stdout)
 
     def test_errors(self):
         usage_line = b"usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png " \

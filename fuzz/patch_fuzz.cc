@@ -41,20 +41,14 @@ bool same_parse(const PatchText& a, const PatchText& b) {
 // Every piece is a buffer of its own size, so a read past it is caught.
 PatchText parse_in_pieces(std::string_view text) {
   size_t at = 0;
-  bool empty_given = false;
-  std::vector<char> piece;
+  std::vector<char> piece(1);
   return parse_patch_chunks([&](std::string_view& chunk) {
     if (at == text.size()) return false;
     uint32_t h = ((static_cast<uint8_t>(text[at]) + 1u) * 0x9E3779B1u ^
                   static_cast<uint32_t>(at) * 0x85EBCA6Bu) >>
                  8;
-    if ((h & 0x100) && !empty_given) {
-      empty_given = true;
-      chunk = {};
-      return true;
-    }
-    empty_given = false;
-    size_t length = std::min<size_t>(text.size() - at, 1 + h % 16);
+    size_t length =
+        (h & 0x100) && !piece.empty() ? 0 : std::min<size_t>(text.size() - at, 1 + h % 16);
     piece = std::vector<char>(text.begin() + at, text.begin() + at + length);
     chunk = {piece.data(), length};
     at += length;

@@ -12,20 +12,15 @@ TEST(Codes, HexadecimalReadsAndWrites) {
       {"09afAF:", 0x09AFAF, ":"},
       {"0x1g", 1, "g"},
       {"0X", 0, "X"},
-      {"0x", 0, "x"},
       {"/:@G`g", 0, "-"},
-      {"1000000000", kHexTooBig, ""},
-      {"FFFFFFFF", 0xFFFFFFFF, ""}};
+      {"1000000000", kHexTooBig, ""}};
   for (auto [text, value, rest] : reads) {
     uint64_t read = 0;
-    std::string_view left = text;
-    bool digits = read_hex_code(left, read);
-    EXPECT_EQ(digits ? std::string(left) : "-", rest) << text;
-    EXPECT_EQ(read, value) << text;
+    bool digits = read_hex_code(text, read);
+    EXPECT_EQ(std::string(digits ? text : "-") + " " + hex_code(read),
+              std::string(rest) + " " + hex_code(value));
   }
-  EXPECT_EQ(hex_text(0xA, 2) + hex_text(0x123, 2) + " " + format_code(0xFFFFFFFB) + " " +
-                format_code(0x7FFFFFFF) + " " + hex_code(kHexTooBig),
-            "0A123 -0x5 0x7FFFFFFF 0x100000000");
+  EXPECT_EQ(hex_text(0xA, 2) + hex_text(0x123, 2) + format_code(0xFFFFFFFB), "0A123-0x5");
 }
 
 }  // namespace

@@ -24,10 +24,7 @@ TEST(OutputFile, APatchReplacesTextOnly) {
     std::ofstream(path, std::ios::binary) << old;
     testing::internal::CaptureStderr();
     EXPECT_EQ(write_output("t", path, "@41\n", OutputKind::patch_text, {}), replaced) << old;
-    std::string error = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error, replaced
-                         ? ""
-                         : "t: output_test.txt: not written: it exists and is not a font patch\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), replaced);  // a refusal says so
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), replaced ? "@41\n" : old);
   }

@@ -245,6 +245,10 @@ class IntactImageTest(Test):
                 self.fresh({CG: IMAGE, name: data})
                 proc = self.run_(name, preexec_fn=limit, stdin=subprocess.DEVNULL)
                 self.expect_intact(proc, b"File too large", name, size)
+        self.fresh({CG: b"", "font.bin": GROWING[1][1]})  # an empty image stays empty
+        self.expect(self.run_("font.bin", preexec_fn=limit, stdin=subprocess.DEVNULL), done(target_only=True),
+                    warning(0, "the image grows from 0 to 40160 bytes", "font.bin") +
+                    b"Failed to write ROM image: File too large\n", 1, {CG: b""})
 
     def test_traced_interrupts_and_errors(self):
         if WINDOWS or shutil.which("strace") is None:

@@ -21,6 +21,12 @@ constexpr int hex_digit(unsigned char c) {
   return -1;
 }
 
+// The byte that the two hexadecimal digits at `digits` spell.
+constexpr uint8_t hex_byte(const char* digits) {
+  return static_cast<uint8_t>(hex_digit(static_cast<unsigned char>(digits[0])) << 4 |
+                              hex_digit(static_cast<unsigned char>(digits[1])));
+}
+
 // Reads the hexadecimal digits at the front of `text` into `value`, moving
 // past all of them; false when there is none. A value past 32 bits reads as
 // kHexTooBig.

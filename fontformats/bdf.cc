@@ -160,8 +160,7 @@ bool read_bitmap_row(Font& font, BdfState& s, std::string_view row, uint64_t lin
            false;
   }
   if (g.fits && g.width > 0) {
-    int byte = hex_digit(static_cast<unsigned char>(row[0])) << 4 |
-               hex_digit(static_cast<unsigned char>(row[1]));
+    int byte = hex_byte(row.data());
     int kept = byte & (0xFF00 >> g.width);  // BDF pads rows with clear bits; drop any set
     g.rows[g.top + g.rows_read] = static_cast<uint8_t>(kept >> g.x);
   }

@@ -12,12 +12,6 @@
 
 namespace {
 
-// The value of the two hexadecimal digits at `digits`.
-uint8_t hex_byte(const char* digits) {
-  return static_cast<uint8_t>(hex_digit(static_cast<unsigned char>(digits[0])) << 4 |
-                              hex_digit(static_cast<unsigned char>(digits[1])));
-}
-
 // Reads one glyph line; false after failing the font.
 bool read_glyph(Font& font, std::string_view text, uint64_t line) {
   // One to eight digits of code, a colon, then digits up to the end.

@@ -52,25 +52,20 @@ enum : uint8_t {
 
 // A parse in progress: what it has found so far and where it stands.
 struct PatchParser {
-  std::vector<PatchGlyph> glyphs;      // complete or cut-short glyphs, file order
-  std::vector<PatchWarning> warnings;  // in line order
-  uint64_t line = 1;                   // number of the line being read
-  bool ended = false;                  // a Ctrl-Z byte ended the text
-  uint8_t line_kind = kLineNone;       // what the line being read is
-  uint8_t columns = 0;                 // columns read of the current row line
-  uint8_t bits = 0;                    // their values, first column highest
-  HexScan hex;                         // the number of the current header line
-  int row = -1;                        // next row of `glyph`, -1 when none is open
-  PatchGlyph glyph{};                  // the glyph being read
-  bool told_drawing = false;           // a row drawn with '.', '-', '_' or ' ' was warned of
+  PatchText text;                 // what it has found so far
+  uint64_t line = 1;              // number of the line being read
+  bool ended = false;             // a Ctrl-Z byte ended the text
+  uint8_t line_kind = kLineNone;  // what the line being read is
+  uint8_t columns = 0;            // columns read of the current row line
+  uint8_t bits = 0;               // their values, first column highest
+  HexScan hex;                    // the number of the current header line
+  int row = -1;                   // next row of `glyph`, -1 when none is open
+  PatchGlyph glyph{};             // the glyph being read
+  bool told_drawing = false;      // a row drawn with '.', '-', '_' or ' ' was warned of
 };
 
-void warn(std::vector<PatchWarning>& warnings, uint64_t line, std::string text) {
-  warnings.push_back(PatchWarning{line, std::move(text)});
-}
-
-void warn(PatchParser& p, uint64_t line, std::string text) {
-  warn(p.warnings, line, std::move(text));
+void warn(PatchText& patch, uint64_t line, std::string text) {
+  patch.warnings.push_back(PatchWarning{line, std::move(text)});
 }
 
 bool is_blank(unsigned char c) {
@@ -119,11 +114,11 @@ void scan_hex(HexScan& h, unsigned char c) {
 void end_glyph(PatchParser& p) {
   if (p.row < 0) return;
   if (p.row < 8) {
-    warn(p, p.glyph.line,
+    warn(p.text, p.glyph.line,
          "glyph " + format_code(p.glyph.code) + " ends after " + std::to_string(p.row) +
              " of its 8 rows; the others keep their old bytes");
   }
-  if (p.row > 0) p.glyphs.push_back(p.glyph);
+  if (p.row > 0) p.text.glyphs.push_back(p.glyph);
   p.row = -1;
 }
 
@@ -137,7 +132,7 @@ void put_row(PatchParser& p, uint8_t bits) {
 void take_header(PatchParser& p) {
   const HexScan& h = p.hex;
   if (!h.digits) {
-    warn(p, p.line, "header has no hexadecimal code; the rows after it are ignored");
+    warn(p.text, p.line, "header has no hexadecimal code; the rows after it are ignored");
     return;
   }
   uint32_t code = h.negative ? 0u - h.value : h.value;
@@ -150,7 +145,7 @@ void take_header(PatchParser& p) {
     why = " is past the largest code " + format_code(kCodeLimit - 1);
   }
   if (!why.empty()) {
-    warn(p, p.line, "code " + (code ? format_code(code) : "0") + why + "; glyph skipped");
+    warn(p.text, p.line, "code " + (code ? format_code(code) : "0") + why + "; glyph skipped");
     return;
   }
   p.glyph = PatchGlyph{code, static_cast<uint32_t>(std::min<uint64_t>(p.line, UINT32_MAX)), {}};
@@ -238,7 +233,7 @@ uint8_t plain_row_bits(uint64_t x) {
 // with '.', '-', '_' or ' ' for a clear pixel: here each of them is set.
 void note_column(PatchParser& p, char c) {
   if (c != '.' && c != '-' && c != '_' && c != ' ') return;
-  warn(p, p.line,
+  warn(p.text, p.line,
        std::string("'") + c +
            "' in this row sets a pixel: only '0' is a clear column (said of the first such "
            "row only)");
@@ -353,14 +348,14 @@ void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size) {
 
 PatchText parse_patch_chunks(const PatchChunks& next, int64_t size) {
   PatchParser p;
-  reserve_glyphs(p.glyphs, size);
+  reserve_glyphs(p.text.glyphs, size);
   TextDecoder decoder;
   std::string_view chunk;
   while (!p.ended && next(chunk)) parse_bytes(p, decode_text(decoder, chunk, false));
   parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
-  return PatchText{std::move(p.glyphs), std::move(p.warnings)};
+  return std::move(p.text);
 }
 
 PatchText parse_font_patch(std::string_view text) {
@@ -381,7 +376,7 @@ void merge_patch_glyphs(PatchText& p) {
       g[++first] = g[i];
       continue;
     }
-    warn(p.warnings, g[i].line,
+    warn(p, g[i].line,
          "code " + format_code(g[i].code) + " was already given at line " +
              std::to_string(g[first].line) + "; the later rows win");
     for (int r = 0; r < 8; ++r) {

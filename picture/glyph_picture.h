@@ -7,6 +7,9 @@
 // column "1". Rows that hold no glyph are left out; a slot without a glyph
 // is grey. Set pixels are black; those of the marked columns, which the
 // image cannot keep, are red, and their clear pixels pale red.
+//
+// All of it happens in memory: nothing is printed, and a failure is the
+// return value.
 #pragma once
 
 #include <cstdint>

@@ -166,10 +166,8 @@ uint32_t whole_slots_end(int64_t size, uint32_t last) {
   return static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
 }
 
-// Reads the slots of `count` codes from `code` on into `bytes`; false after the error line.
-bool read_slots(FILE* rom, const char* name, uint32_t code, uint32_t count,
-                std::vector<uint8_t>& bytes) {
-  bytes.resize(size_t{count} * 8);
+// Fills `bytes` with the slots of the codes from `code` on; false after the error line.
+bool read_slots(FILE* rom, const char* name, uint32_t code, std::vector<uint8_t>& bytes) {
   return read_rom_bytes(rom, int64_t{code} * 8, bytes) || report_cannot(kTool, name, "read");
 }
 
@@ -183,7 +181,8 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
   std::vector<uint8_t> bytes;
   for (uint32_t code = first; code < end; code += kBatch) {
     uint32_t count = std::min(kBatch, end - code);
-    if (!read_slots(rom, name, code, count, bytes)) return 1;
+    bytes.resize(size_t{count} * 8);
+    if (!read_slots(rom, name, code, bytes)) return 1;
     if (held_interrupt()) return 1;  // the output is removed, then the run ends
     for (uint32_t i = 0; i < count; ++i)
       high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
@@ -207,8 +206,8 @@ int draw_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, std:
   if (size < 0) return cannot("read", name);
   uint32_t end = whole_slots_end(size, last);
   std::vector<PictureGlyph> glyphs(end > first ? end - first : 0);
-  std::vector<uint8_t> bytes;
-  if (!read_slots(rom, name, first, static_cast<uint32_t>(glyphs.size()), bytes)) return 1;
+  std::vector<uint8_t> bytes(glyphs.size() * 8);
+  if (!read_slots(rom, name, first, bytes)) return 1;
   for (size_t i = 0; i < glyphs.size(); ++i) {
     glyphs[i].code = first + static_cast<uint32_t>(i);
     std::memcpy(glyphs[i].rows, &bytes[i * 8], sizeof glyphs[i].rows);

@@ -249,19 +249,15 @@ void note_columns(PatchParser& p, uint64_t x) {
 }
 
 // Takes the usual lines in one step from `s`: a row of seven columns and a
-// LF or CR LF, or a plain header. A longer row gives its columns and leaves
-// its end to be found. Returns the bytes taken, 0 for any other line.
+// LF or CR LF, or a plain header. Returns the bytes taken, 0 for any other
+// line, which is read byte by byte.
 size_t take_common_line(PatchParser& p, const char* s, const char* end) {
   if (p.row >= 0 && end - s >= 9) {
+    size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
     uint64_t x = load_le64(s);
-    if (has_seven_columns(x)) {
+    if (length && has_seven_columns(x)) {
       if (!p.told_drawing) note_columns(p, x);
       put_row(p, plain_row_bits(x));
-      size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
-      if (!length) {
-        p.line_kind = kLineIgnore;
-        return 7;
-      }
       ++p.line;
       return length;
     }

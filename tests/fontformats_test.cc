@@ -127,10 +127,12 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {bdf("3 2 1 0", "fA\na0\n"), "BDF 2.1 8x8 1 41/0=0000000000705000<"},
       {"\r\n " + bdf("1 1 7 -1", "90\r\n"), "BDF 2.1 8x8 1 41/0=0000000000000001<"},
       {bdf("0 0 0 0", ""), "BDF 2.1 8x8 1 41/0=0000000000000000<"},
-      {bdf("2 8 0 -1", "40\n40\n40\n40\n40\n40\n40\nC0\n",
+      {bdf("1 8 0 -1", "80\n80\n80\n80\n80\n80\n80\nC0\n",
            "STARTFONT 2.1\nCOMMENT x\nSTARTPROPERTIES 2\nA 1\nSTARTCHAR "
-           "B\nENDPROPERTIES\nFONTBOUNDINGBOX 2 8 0 -1\n"),
-       "BDF 2.1 2x8 1 41/0=40404040404040C0<"},
+           "B\nENDPROPERTIES\nFONTBOUNDINGBOX 1 8 0 -1\n"),
+       "BDF 2.1 1x8 1 41/0=8080808080808080<"},
+      {head + "STARTCHAR z\nENCODING 0\nBBX 0 0 0 0\nBITMAP\nENDCHAR\nENDFONT\n",
+       "BDF 2.1 8x8 1 0/0=0000000000000000<"},
       {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\nENDCHAR\n" +
            bdf("9 1 0 0", "FF00\n", ""),
        "BDF 2.1 8x8 2; 10: " + a + "is 9x1, larger than the font's 8x8 cell; skipped<"},

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -20,6 +21,10 @@ TEST(OutputFile, APatchReplacesTextOnly) {
       {"\x0E", false},
       {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16), false}};
   const char* path = "output_test.txt";
+  std::ofstream(path).close();
+#ifndef _WIN32
+  ASSERT_EQ(chmod(path, 0600), 0);  // what replaces it keeps this mode
+#endif
   for (const auto& [old, replaced] : cases) {
     std::ofstream(path, std::ios::binary) << old;
     testing::internal::CaptureStderr();
@@ -28,6 +33,10 @@ TEST(OutputFile, APatchReplacesTextOnly) {
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), replaced ? "@41\n" : old);
   }
+#ifndef _WIN32
+  struct stat info {};
+  EXPECT_TRUE(stat(path, &info) == 0 && (info.st_mode & 0777) == 0600);
+#endif
   (void)std::remove(path);
 }
 

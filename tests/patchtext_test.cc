@@ -67,10 +67,10 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
       {utf16(u"\xFEFF" + std::u16string(std::begin(kLetterA), std::end(kLetterA) - 1), true),
        "41: 08 14 22 22 3E 22 22 00"},
       // A character is its UTF-8 bytes; half a surrogate pair is U+FFFD.
-      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800"
-             u"0000\n\xDC00\xDC01"
+      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800\xE000"
+             u"0\n\xDC00\xDC01"
              u"0"),
-       "1: 78 70 7E -- -- -- -- -- / 1: " + cut("0x1", 3)},
+       "1: 78 7E 7E -- -- -- -- -- / 1: " + cut("0x1", 3)},
       {utf16(u"\xFEFF@1\n\x0400"
              u"00000",
              true),

@@ -300,7 +300,7 @@ void sort_by_code(std::vector<PatchGlyph>& glyphs) {
 
 // Parses bytes of the text in UTF-8 (or any encoding that ASCII is part of).
 void parse_bytes(PatchParser& p, std::string_view text) {
-  if (p.ended || text.empty()) return;
+  if (text.empty()) return;
   const char* data = text.data();
   size_t size = text.size();
   const char* end = data + size;
@@ -348,7 +348,7 @@ PatchText parse_patch_chunks(const PatchChunks& next, int64_t size) {
   TextDecoder decoder;
   std::string_view chunk;
   while (!p.ended && next(chunk)) parse_bytes(p, decode_text(decoder, chunk, false));
-  parse_bytes(p, decode_text(decoder, {}, true));
+  if (!p.ended) parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
   return std::move(p.text);

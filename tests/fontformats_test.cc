@@ -152,6 +152,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {head + "STARTCHAR n\nENCODING -1\nBBX 1\n", "5: bad BBX of glyph 'n' (ENCODING -1)<"},
       {head + "STARTCHAR A\nENCODING 1\nBITMAP\n", "5: glyph 'A' (ENCODING 1) has no ENC"},
       {head + "STARTCHAR A\n", "3: glyph 'A' has no ENDCHAR<"},
+      {head + "STARTCHAR A\nSTARTCHAR B\nBBX x\n", "4: glyph 'A' has no ENDCHAR<"},
       {head, "2: the font has no ENDFONT: it is cut short<"},
       {"STARTFONT 2.1\nSTARTCHAR A\n", "2: no FONTBOUNDINGBOX before the first glyph<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0\n", "2: bad FONTBOUNDINGBOX<"},

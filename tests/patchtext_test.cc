@@ -53,7 +53,7 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
   // Each text and what it parses to.
   const std::pair<std::string, std::string> cases[] = {
       // The eighth byte on is ignored; every byte but '0' is set, space included.
-      {"@1\n1111111\n10000001\nx.x.x-x\n 0 0 0 \n0111111\n000\n\n0\xFF",
+      {"@1\n1111111\n1000000\r \nx.x.x-x\n 0 0 0 \n0111111\n000\n\n0\xFF",
        "1: 7F 40 7F 55 3F 0F 7F 3F / 4: '.' in this row sets a pixel: only '0' is a clear column "
        "(said of the first such row only)"},
       // Other tools' clear pixels are said of once, also past the fast path's reach.
@@ -76,6 +76,8 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
              true),
        "1: 60 -- -- -- -- -- -- -- / 1: " + cut("0x1", 1)},
       {"\xEF\xBB@1\n" + std::string(8, '\n'), ""},
+      // Nothing after a Ctrl-Z counts, half a UTF-16 unit at the end included.
+      {utf16(u"\xFEFF@1\n0000000\n\x1A") + "x", "1: 00 -- -- -- -- -- -- -- / 1: " + cut("0x1", 1)},
       // Comments of a row's length, too, which a whole-line path could take for rows.
       {"free text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
        "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n",

@@ -279,6 +279,12 @@ class IntactImageTest(Test):
                  b"Input/output error\n", 1)]:
             self.fresh({CG: IMAGE, name: font})
             self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
+        # A font that the kernel will not copy and that cannot be read either (into an empty image,
+        # whose old bytes need no read).
+        self.fresh({CG: b"", "font.bin": IMAGE})
+        self.expect(traced("copy_file_range,read:error=EIO:when=1", "font.bin"), done(target_only=True),
+                    warning(0, "the image grows from 0 to 2048 bytes", "font.bin") +
+                    b"Failed to read font file: Input/output error\n", 1, {CG: b""})
         # A transfer in the kernel that fails at once leaves the work to plain reads and writes.
         for inject in ("sendfile:error=EINVAL:when=1", "copy_file_range:error=EXDEV:when=1"):
             self.fresh({CG: IMAGE, "font.bin": PATCH_A})
@@ -349,6 +355,7 @@ class ConvertTest(Test):
                                 b"2052, the file has 1004\n"),
                 (["e.bdf"], b"zenpo-convert: e.bdf:8: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
                 (["none.psf"], b"zenpo-convert: none.psf: cannot open it: No such file or directory\n"),
+                (["-"], b"zenpo-convert: -: cannot open it: No such file or directory\n"),  # a name
                 (["--drop", "middle", "a.hex"], wrong(b"--drop: 'middle' is neither left nor right")),
                 (["a.hex", "a.hex"], wrong(b"'a.hex' is a second FONTFILE after 'a.hex'")),
                 # What PowerShell makes of "-m 20-7E,FF61-FF9F=A1".

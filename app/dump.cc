@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,7 @@
 
 namespace {
 
-// Glyphs read and written at a time.
+// Glyphs read at a time.
 constexpr uint32_t kBatch = 8192;
 
 constexpr char kTool[] = "zenpo-dump";
@@ -166,9 +167,20 @@ uint32_t whole_slots_end(int64_t size, uint32_t last) {
   return static_cast<uint32_t>(std::min<int64_t>(size / 8, int64_t{last} + 1));
 }
 
-// Fills `bytes` with the slots of the codes from `code` on; false after the error line.
-bool read_slots(FILE* rom, const char* name, uint32_t code, std::vector<uint8_t>& bytes) {
-  return read_rom_bytes(rom, int64_t{code} * 8, bytes) || report_cannot(kTool, name, "read");
+// Hands `take` the code and the eight bytes of each slot from `first` up to
+// `end`, reading a batch at a time; false after the error line, or when an
+// interrupt came (the output is then removed and the run ends).
+bool read_slots(FILE* rom, const char* name, uint32_t first, uint32_t end,
+                const std::function<void(uint32_t code, const uint8_t* rows)>& take) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t code = first; code < end; code += kBatch) {
+    uint32_t count = std::min(kBatch, end - code);
+    bytes.resize(size_t{count} * 8);
+    if (!read_rom_bytes(rom, int64_t{code} * 8, bytes)) return report_cannot(kTool, name, "read");
+    if (held_interrupt()) return false;
+    for (uint32_t i = 0; i < count; ++i) take(code + i, &bytes[size_t{i} * 8]);
+  }
+  return true;
 }
 
 // Writes glyphs `first` to `last` of `rom` to `out`; the status of the run.
@@ -177,19 +189,16 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
   if (size < 0) return cannot("read", name);
   uint32_t end = whole_slots_end(size, last);
   std::string text = dump_heading(name, size, first, last, std::max(end, first));
-  long high = 0;
-  std::vector<uint8_t> bytes;
-  for (uint32_t code = first; code < end; code += kBatch) {
-    uint32_t count = std::min(kBatch, end - code);
-    bytes.resize(size_t{count} * 8);
-    if (!read_slots(rom, name, code, bytes)) return 1;
-    if (held_interrupt()) return 1;  // the output is removed, then the run ends
-    for (uint32_t i = 0; i < count; ++i)
-      high += append_glyph_text(text, code + i, &bytes[size_t{i} * 8]);
-    (void)std::fwrite(text.data(), 1, text.size(), out);  // checked at the end
-    text.clear();
-  }
+  // Out a glyph at a time, through the stream's buffer; a failed write shows
+  // in its error flag at the end.
   (void)std::fwrite(text.data(), 1, text.size(), out);
+  long high = 0;
+  bool read = read_slots(rom, name, first, end, [&](uint32_t code, const uint8_t* rows) {
+    text.clear();
+    high += append_glyph_text(text, code, rows);
+    (void)std::fwrite(text.data(), 1, text.size(), out);
+  });
+  if (!read) return 1;
   if (high) {
     report_warning(name, 0,
                    std::to_string(high) +
@@ -204,14 +213,13 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
 int draw_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, std::string& png) {
   int64_t size = stream_size(rom);
   if (size < 0) return cannot("read", name);
-  uint32_t end = whole_slots_end(size, last);
-  std::vector<PictureGlyph> glyphs(end > first ? end - first : 0);
-  std::vector<uint8_t> bytes(glyphs.size() * 8);
-  if (!read_slots(rom, name, first, bytes)) return 1;
-  for (size_t i = 0; i < glyphs.size(); ++i) {
-    glyphs[i].code = first + static_cast<uint32_t>(i);
-    std::memcpy(glyphs[i].rows, &bytes[i * 8], sizeof glyphs[i].rows);
-  }
+  std::vector<PictureGlyph> glyphs;
+  bool read = read_slots(rom, name, first, whole_slots_end(size, last),
+                         [&](uint32_t code, const uint8_t* rows) {
+                           glyphs.push_back({code, {}});
+                           std::memcpy(glyphs.back().rows, rows, sizeof glyphs.back().rows);
+                         });
+  if (!read) return 1;
   Picture picture;
   if (!draw_glyph_picture(glyphs, 0x80, picture)) {
     report_tool_error(

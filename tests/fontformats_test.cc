@@ -156,8 +156,8 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {head, "2: the font has no ENDFONT: it is cut short<"},
       {"STARTFONT 2.1\nSTARTCHAR A\n", "2: no FONTBOUNDINGBOX before the first glyph<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0\n", "2: bad FONTBOUNDINGBOX<"},
-      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 16 0 0\n",
-       "2: the font's cell is 8x16: only fonts of up to 8 rows and 8 columns convert<"},
+      {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 9 0 0\n",
+       "2: the font's cell is 8x9: only fonts of up to 8 rows and 8 columns convert<"},
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 9 8 0 0\n", "2: the font's cell is 9x8"},
       // Glyphs placed in one cell cannot move to another (found by fuzzing).
       {"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nFONTBOUNDINGBOX 1 8 0 0\n",

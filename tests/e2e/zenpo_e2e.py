@@ -295,6 +295,11 @@ class IntactImageTest(Test):
         self.expect(traced("write:signal=SIGINT:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
                     b"Source file is the SUBSYSCG.ROM\n", sigint, {"out.txt": b"; old\n"})
         self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
+        # A failed close is a failed write (the first close is that of the old output, read first).
+        self.expect(traced("close:error=EIO:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
+                    b"Source file is the SUBSYSCG.ROM\nzenpo-dump: out.txt: cannot write it: "
+                    b"Input/output error\n", 1, {"out.txt": b"; old\n"})
+        self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})
         ignore = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)

@@ -15,10 +15,9 @@ namespace {
 // each; or "LINE: error" when it failed.
 std::string describe(const Font& font) {
   if (font.failed) return std::to_string(font.error.line) + ": " + font.error.text;
-  char text[64];
-  (void)std::snprintf(text, sizeof text, "%s %dx%d %u%s", font.format.c_str(), font.width,
-                      font.height, font.count, font.unicode_table ? " U" : "");
-  std::string out = text;
+  std::string out = font.format + " " + std::to_string(font.width) + "x" +
+                    std::to_string(font.height) + " " + std::to_string(font.count) +
+                    (font.unicode_table ? " U" : "");
   for (size_t i = 0; i < font.glyphs.size(); ++i) {
     if (i == 1 && font.glyphs.size() > 2)
       out += " (" + std::to_string(font.glyphs.size() - 2) + ")";
@@ -222,12 +221,9 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
     size_t before = map.size();
     std::string ranges;
     if (!parse_code_map(text, map, error)) ranges = error;
-    for (size_t i = before; i < map.size(); ++i) {
-      char range[40];
-      (void)std::snprintf(range, sizeof range, "%X-%X=%X ", map[i].first, map[i].last,
-                          map[i].target);
-      ranges += range;
-    }
+    for (size_t i = before; i < map.size(); ++i)
+      ranges += hex_text(map[i].first) + "-" + hex_text(map[i].last) + "=" +
+                hex_text(map[i].target) + " ";
     EXPECT_EQ(ranges, want);
   }
   for (const char* bad : {"0x", "x1", "41>", "41=", "41-", "41>42>43", "41=42-43", "41 ", "=41"}) {

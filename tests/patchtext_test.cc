@@ -109,6 +109,16 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
   for (const auto& [text, result] : cases) EXPECT_EQ(parsed(text), result) << text;
 }
 
+TEST(FontPatch, AMarkInPiecesIsAMarkAllTheSame) {
+  const std::string text = "\xEF\xBB\xBF" + glyph("@41", "0");
+  size_t at = 0;  // a byte at a time
+  EXPECT_EQ(merged(parse_patch_chunks([&](std::string_view& chunk) {
+              chunk = std::string_view(text).substr(at++, 1);
+              return !chunk.empty();
+            })),
+            parsed(text));
+}
+
 TEST(FontPatch, HeaderNumbersReadAsPercentX) {
   for (const char* header : {"@41", "@0x41", "@0X41", "@ 41", "@\t+41", "@41h", "@100000041",
                              "@0000000041", "@41 ; A", "@\v41", "@\f41", "@\r41"}) {

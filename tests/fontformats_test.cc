@@ -221,9 +221,10 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
     size_t before = map.size();
     std::string ranges;
     if (!parse_code_map(text, map, error)) ranges = error;
-    for (size_t i = before; i < map.size(); ++i)
+    for (size_t i = before; i < map.size(); ++i) {
       ranges += hex_text(map[i].first) + "-" + hex_text(map[i].last) + "=" +
                 hex_text(map[i].target) + " ";
+    }
     EXPECT_EQ(ranges, want);
   }
   for (const char* bad : {"0x", "x1", "41>", "41=", "41-", "41>42>43", "41=42-43", "41 ", "=41"}) {

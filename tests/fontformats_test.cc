@@ -105,7 +105,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "0: the file is cut short: 256 glyphs end at byte 2052, the file has 4<"},
       {psf1(0, 9), "0: the glyphs are 8x9: only glyphs of up to 8 rows and 8 columns convert<"},
       {psf1(0, 6), "PSF 1 8x6 256 0/0=0001020304050000 (254) FF/FF=18191A1B1C1D0000<"},
-      {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE2\x98\xBA\xE2\x98\xBB\xFE\xFF"),
+      {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE0\xA0\x80\xE2\x98\xBB\xFE\xFF"),
        "PSF 2 8x8 3 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       // Set padding bits past the width are no pixels.
       {psf2({0, 32, 0, 32, 8, 8, 1}),

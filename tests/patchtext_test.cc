@@ -57,8 +57,8 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
        "1: 7F 40 7F 55 3F 0F 7F 3F / 4: '.' in this row sets a pixel: only '0' is a clear column "
        "(said of the first such row only)"},
       // Other tools' clear pixels are said of once, also past the fast path's reach.
-      {"@1\n000-000\n0_00000\n@2\n00",
-       "1: 08 20 -- -- -- -- -- -- | 2: 1F -- -- -- -- -- -- -- / 1: " + cut("0x1", 2) +
+      {"@1\n000000-\n0_00000\n@2\n00",
+       "1: 01 20 -- -- -- -- -- -- | 2: 1F -- -- -- -- -- -- -- / 1: " + cut("0x1", 2) +
            " / 2: '-' in this row sets a pixel: only '0' is a clear column (said of the first such "
            "row only) / 4: " +
            cut("0x2", 1)},
@@ -67,7 +67,7 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
       {utf16(u"\xFEFF" + std::u16string(std::begin(kLetterA), std::end(kLetterA) - 1), true),
        "41: 08 14 22 22 3E 22 22 00"},
       // A character is its UTF-8 bytes; half a surrogate pair is U+FFFD.
-      {utf16(u"\xFEFF@1\n\U0001F600000\n\xD800\xE000"
+      {utf16(u"\xFEFF@1\n\U00010000000\n\xD800\xE000"
              u"0\n\xDC00\xDC01"
              u"0"),
        "1: 78 7E 7E -- -- -- -- -- / 1: " + cut("0x1", 3)},

@@ -122,7 +122,7 @@ std::vector<RomExtent> glyph_extents(const std::vector<PatchGlyph>& glyphs) {
 
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
   PendingRun run{rom, 0, {}};
-  run.bytes.reserve(kRunLimit + 8);
+  run.bytes.reserve(kRunLimit + sizeof(PatchGlyph::rows));  // a whole glyph past the limit
   char bytes[8];
   for (const PatchGlyph& g : glyphs) {
     int64_t base = int64_t{g.code} * 8;

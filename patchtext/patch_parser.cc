@@ -68,8 +68,9 @@ void warn(PatchText& patch, uint64_t line, std::string text) {
   patch.warnings.push_back(PatchWarning{line, std::move(text)});
 }
 
+// The blanks of C's isspace() but the newline, which has ended the line before.
 bool is_blank(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Takes one byte of a header's number; stage 4 once the number is over.
@@ -288,7 +289,7 @@ void sort_by_code(std::vector<PatchGlyph>& glyphs) {
   advise_huge_pages(spare.data(), spare.capacity() * sizeof(PatchGlyph));
   spare.resize(glyphs.size());
   size_t starts[128];
-  for (int shift = 0; shift < 28; shift += 7) {
+  for (int shift : {0, 7, 14, 21}) {
     std::fill(std::begin(starts), std::end(starts), 0);
     for (const PatchGlyph& g : glyphs) ++starts[(g.code >> shift) & 0x7F];
     size_t sum = 0;
@@ -332,11 +333,11 @@ void parse_bytes(PatchParser& p, std::string_view text) {
 // Makes room in `glyphs` for what a patch of `size` bytes usually holds, so
 // that they need not move as they come; nothing for an unknown size.
 void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size) {
-  if (size <= 0) return;
   // A glyph of the usual shape takes at least 11 bytes ("@1" and eight empty
-  // lines); odder files still work, the vector then grows as it goes.
-  constexpr uint64_t most = sizeof(size_t) >= 8 ? 1 << 24 : 1 << 20;
-  glyphs.reserve(std::min<uint64_t>(static_cast<uint64_t>(size) / 11 + 1, most));
+  // lines); odder files still work, the vector then grows as it goes. No
+  // more than 16 Mi glyphs, and no more than a 32-bit process can spare.
+  constexpr uint64_t most = std::min<uint64_t>(SIZE_MAX / 4096, uint64_t{1} << 24);
+  glyphs.reserve(std::min(static_cast<uint64_t>(std::max<int64_t>(size, 0)) / 11, most));
   advise_huge_pages(glyphs.data(), glyphs.capacity() * sizeof(PatchGlyph));
 }
 

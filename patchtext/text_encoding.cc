@@ -50,8 +50,8 @@ std::string decode_utf16(TextDecoder& d, std::string_view chunk) {
   return out;
 }
 
-// Tells the encoding from the first bytes held; false while they could
-// still be the start of a byte-order mark. The mark itself is dropped.
+// Tells the encoding from the first bytes held; false while there are too
+// few for a byte-order mark. The mark itself is dropped.
 bool tell_encoding(TextDecoder& d, bool at_end) {
   std::string& h = d.held;
   if (h.compare(0, 2, "\xFF\xFE") == 0 || h.compare(0, 2, "\xFE\xFF") == 0) {
@@ -60,10 +60,9 @@ bool tell_encoding(TextDecoder& d, bool at_end) {
     return true;
   }
   const std::string_view utf8_mark = "\xEF\xBB\xBF";
-  if (!at_end && h.size() < 3 && (utf8_mark.substr(0, h.size()) == h || h == "\xFF" || h == "\xFE"))
-    return false;
+  if (!at_end && h.size() < utf8_mark.size()) return false;
   d.encoding = TextEncoding::bytes;
-  if (h.compare(0, 3, utf8_mark) == 0) h.erase(0, 3);
+  if (h.compare(0, utf8_mark.size(), utf8_mark) == 0) h.erase(0, utf8_mark.size());
   return true;
 }
 

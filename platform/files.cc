@@ -142,12 +142,10 @@ KernelIo copy_in_kernel(FILE* from, FILE* to, int64_t size) {
 
 void advise_huge_pages(void* data, size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr uintptr_t huge = uintptr_t{2} << 20;
-  uintptr_t at = reinterpret_cast<uintptr_t>(data);
-  uintptr_t begin = (at + huge - 1) & ~(huge - 1);
-  uintptr_t end = (at + size) & ~(huge - 1);
-  // Step from `data` itself rather than turn the number back into a pointer.
-  if (end > begin) madvise(static_cast<char*>(data) + (begin - at), end - begin, MADV_HUGEPAGE);
+  // From the start of the page that `data` lies in: advice is given for whole
+  // pages, and the system backs the 2 MiB stretches inside with large ones.
+  auto skip = reinterpret_cast<uintptr_t>(data) % static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  (void)madvise(static_cast<char*>(data) - skip, size + skip, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;

@@ -79,7 +79,7 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
       // Nothing after a Ctrl-Z counts, half a UTF-16 unit at the end included.
       {utf16(u"\xFEFF@1\n0000000\n\x1A") + "x", "1: 00 -- -- -- -- -- -- -- / 1: " + cut("0x1", 1)},
       // Comments of a row's length, too, which a whole-line path could take for rows.
-      {"free text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
+      {"A41\nfree text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
        "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n",
        "2: 00 01 02 03 04 05 06 07"},
       {std::string("@1\n0000000\n00\x1A") + "0000\n0000000\n@2\n",

@@ -48,7 +48,7 @@ std::string gunzip(std::string_view data, std::string& out) {
   int status = Z_OK;
   out.clear();
   while (status == Z_OK || status == Z_BUF_ERROR) {
-    if (z.avail_in == 0 && left > 0) {  // zlib counts in 32 bits: feed a large input in parts
+    if (z.avail_in == 0) {  // zlib counts in 32 bits: feed a large input in parts
       z.next_in = const_cast<Bytef*>(next);
       z.avail_in = static_cast<uInt>(std::min<size_t>(left, 1u << 30));
       next += z.avail_in;

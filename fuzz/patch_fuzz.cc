@@ -37,7 +37,8 @@ bool same_parse(const PatchText& a, const PatchText& b) {
 }
 
 // Feeds `text` in pieces of 1 to 16 bytes, some with an empty piece before
-// them; each length comes from the byte the piece starts at and its position.
+// them; each length comes from the byte the piece starts at, its position
+// and the size of the text.
 // Every piece is a buffer of its own size, so a read past it is caught.
 PatchText parse_in_pieces(std::string_view text) {
   size_t at = 0;
@@ -45,7 +46,7 @@ PatchText parse_in_pieces(std::string_view text) {
   return parse_patch_chunks([&](std::string_view& chunk) {
     if (at == text.size()) return false;
     uint32_t h = ((static_cast<uint8_t>(text[at]) + 1u) * 0x9E3779B1u ^
-                  static_cast<uint32_t>(at) * 0x85EBCA6Bu) >>
+                  static_cast<uint32_t>(at + text.size()) * 0x85EBCA6Bu) >>
                  8;
     size_t length =
         (h & 0x100) && !piece.empty() ? 0 : std::min<size_t>(text.size() - at, 1 + h % 16);

@@ -50,20 +50,18 @@ std::string decode_utf16(TextDecoder& d, std::string_view chunk) {
   return out;
 }
 
-// Tells the encoding from the first bytes held; false while there are too
-// few for a byte-order mark. The mark itself is dropped.
-bool tell_encoding(TextDecoder& d, bool at_end) {
+// Tells the encoding from the first bytes held, unless there are too few
+// for a byte-order mark yet. The mark itself is dropped.
+void tell_encoding(TextDecoder& d, bool at_end) {
   std::string& h = d.held;
+  const std::string_view utf8_mark = "\xEF\xBB\xBF";
   if (h.compare(0, 2, "\xFF\xFE") == 0 || h.compare(0, 2, "\xFE\xFF") == 0) {
     d.encoding = h[0] == '\xFF' ? TextEncoding::utf16le : TextEncoding::utf16be;
     h.erase(0, 2);
-    return true;
+  } else if (at_end || h.size() >= utf8_mark.size()) {
+    d.encoding = TextEncoding::bytes;
+    if (h.compare(0, utf8_mark.size(), utf8_mark) == 0) h.erase(0, utf8_mark.size());
   }
-  const std::string_view utf8_mark = "\xEF\xBB\xBF";
-  if (!at_end && h.size() < utf8_mark.size()) return false;
-  d.encoding = TextEncoding::bytes;
-  if (h.compare(0, utf8_mark.size(), utf8_mark) == 0) h.erase(0, utf8_mark.size());
-  return true;
 }
 
 }  // namespace
@@ -72,7 +70,8 @@ std::string_view decode_text(TextDecoder& d, std::string_view chunk, bool at_end
   if (d.encoding == TextEncoding::bytes) return chunk;
   if (d.encoding == TextEncoding::unknown) {
     d.held.append(chunk);
-    if (!tell_encoding(d, at_end)) return {};
+    tell_encoding(d, at_end);
+    if (d.encoding == TextEncoding::unknown) return {};
     chunk = {};
     if (d.encoding == TextEncoding::bytes) {
       d.decoded = std::move(d.held);

@@ -5,6 +5,7 @@
 
 #include "codes.h"
 #include "patch_parser.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -71,15 +72,16 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
              u"0\n\xDC00\xDC01"
              u"0"),
        "1: 78 7E 7E -- -- -- -- -- / 1: " + cut("0x1", 3)},
-      {utf16(u"\xFEFF@1\n\x0400"
-             u"00000",
-             true),
-       "1: 60 -- -- -- -- -- -- -- / 1: " + cut("0x1", 1)},
+      {"@1", " / 1: " + cut("0x1", 0)},  // too short for a byte-order mark
+      // Glyphs sorted by code, all 28 bits of it.
+      {glyph("@2000", "0") + glyph("@1FFF", "0"),
+       "1FFF: 3F 3F 3F 3F 3F 3F 3F 3F | 2000: 3F 3F 3F 3F 3F 3F 3F 3F"},
       {"\xEF\xBB@1\n" + std::string(8, '\n'), ""},
       // Nothing after a Ctrl-Z counts, half a UTF-16 unit at the end included.
       {utf16(u"\xFEFF@1\n0000000\n\x1A") + "x", "1: 00 -- -- -- -- -- -- -- / 1: " + cut("0x1", 1)},
       // Comments of a row's length, too, which a whole-line path could take for rows.
-      {"A41\nfree text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
+      {"A41\nfree "
+       "text\n0000000\n@2\n0000000\n;c\n#c\n#000000\n;000000\r\n#0000000\n0000001\n0000010\n"
        "0000011\n0000100\n0000101\n0000110\n0000111\n0001000\nstray\n",
        "2: 00 01 02 03 04 05 06 07"},
       {std::string("@1\n0000000\n00\x1A") + "0000\n0000000\n@2\n",
@@ -109,14 +111,15 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
   for (const auto& [text, result] : cases) EXPECT_EQ(parsed(text), result) << text;
 }
 
-TEST(FontPatch, AMarkInPiecesIsAMarkAllTheSame) {
-  const std::string text = "\xEF\xBB\xBF" + glyph("@41", "0");
-  size_t at = 0;  // a byte at a time
-  EXPECT_EQ(merged(parse_patch_chunks([&](std::string_view& chunk) {
-              chunk = std::string_view(text).substr(at++, 1);
-              return !chunk.empty();
-            })),
-            parsed(text));
+TEST(TextEncoding, UTF16ReadsAsUTF8) {
+  TextDecoder le;
+  EXPECT_EQ(decode_text(le,
+                        utf16(u"\xFEFF"
+                              u"A\xE9\x4E00\U00010000\xD800\xE000\xDC00"),
+                        true),
+            "A\xC3\xA9\xE4\xB8\x80\xF0\x90\x80\x80\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD");
+  TextDecoder be;
+  EXPECT_EQ(decode_text(be, utf16(u"\xFEFF\x0400", true) + "x", true), "\xD0\x80\xEF\xBF\xBD");
 }
 
 TEST(FontPatch, HeaderNumbersReadAsPercentX) {

@@ -122,6 +122,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {psf2({0, 32, 0, 3, 8, 8, 8}).substr(0, 4), "0: the file is cut short in its header"},
       {psf2({0, 32, 0, 0, 8, 8, 8}), "PSF 2 8x8 0<"},
       {"\x72\xB5\x4A\x87" + zeros, "0: not a PSF font: the magic number is wrong<"},
+      {"\x36\x04", "0: not a PSF font: the magic number is wrong<"},  // a PSF 1 header is 4 bytes
       // A box sits on the baseline of the cell; padding bits past its width are dropped.
       {bdf("3 2 1 0", "fA\na0\n"), "BDF 2.1 8x8 1 41/0=0000000000705000<"},
       {"\r\n " + bdf("1 1 7 -1", "90\r\n"), "BDF 2.1 8x8 1 41/0=0000000000000001<"},

@@ -113,11 +113,12 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
 
 TEST(TextEncoding, UTF16ReadsAsUTF8) {
   TextDecoder le;
-  EXPECT_EQ(decode_text(le,
-                        utf16(u"\xFEFF"
-                              u"A\xE9\x4E00\U00010000\xD800\xE000\xDC00"),
-                        true),
-            "A\xC3\xA9\xE4\xB8\x80\xF0\x90\x80\x80\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD");
+  EXPECT_EQ(
+      decode_text(le,
+                  utf16(u"\xFEFF"
+                        u"A\xE9\x0800\x4E00\U00010000\xD800\xE000\xDC00"),
+                  true),
+      "A\xC3\xA9\xE0\xA0\x80\xE4\xB8\x80\xF0\x90\x80\x80\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD");
   TextDecoder be;
   EXPECT_EQ(decode_text(be, utf16(u"\xFEFF\x0400", true) + "x", true), "\xD0\x80\xEF\xBF\xBD");
 }

@@ -493,6 +493,10 @@ class DumpTest(Test):
         self.expect(self.run_("-o", CG, C, program=os.path.join(programs, "zenpo-dump"),
                               preexec_fn=other), b"", b"zenpo-dump: SUBSYSCG.ROM: cannot write it: "
                     b"Permission denied\n", 1, {CG: IMAGE})  # a read-only file stays
+        self.put("w.txt", b"\0")  # a file of another kind that the user may write, not read
+        os.chown(self.path("w.txt"), 65534, 65534), os.chmod(self.path("w.txt"), 0o200)
+        self.expect(self.run_("-o", "w.txt", C, program=os.path.join(programs, "zenpo-dump"), preexec_fn=other),
+                    b"", b"zenpo-dump: w.txt: cannot write it: Permission denied\n", 1, {"w.txt": b"\0"})
         self.expect(self.run_("font.txt", program=os.path.join(programs, "zenpo"), preexec_fn=other),
                     done(C), files={CG: IMAGE, C: bytes(0x208) + BYTES_A + bytes(2048 - 0x210)})
 

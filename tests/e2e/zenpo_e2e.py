@@ -360,7 +360,6 @@ class ConvertTest(Test):
                                 b"2052, the file has 1004\n"),
                 (["e.bdf"], b"zenpo-convert: e.bdf:8: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
                 (["none.psf"], b"zenpo-convert: none.psf: cannot open it: No such file or directory\n"),
-                (["-"], b"zenpo-convert: -: cannot open it: No such file or directory\n"),  # a name
                 (["--drop", "middle", "a.hex"], wrong(b"--drop: 'middle' is neither left nor right")),
                 (["a.hex", "a.hex"], wrong(b"'a.hex' is a second FONTFILE after 'a.hex'")),
                 # What PowerShell makes of "-m 20-7E,FF61-FF9F=A1".

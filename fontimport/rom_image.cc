@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <memory>
 
 #include "console.h"
 #include "files.h"
@@ -48,38 +49,41 @@ bool whole_glyph(const PatchGlyph& g, char (&bytes)[8]) {
   return true;
 }
 
+constexpr size_t kRunLimit = 1 << 20;
+
 // Bytes bound for one place of the image, gathered so that a run of rows
 // costs one positioned write instead of one call a row.
 struct PendingRun {
   FILE* rom;
   int64_t start = 0;
-  std::vector<char> bytes;
+  size_t used = 0;
+  // Room for a whole glyph past the limit; left uninitialised, as it is
+  // written before it is read.
+  std::unique_ptr<char[]> bytes{new char[kRunLimit + sizeof(PatchGlyph::rows)]};
 };
-
-constexpr size_t kRunLimit = 1 << 20;
 
 // Writes the gathered bytes; false on failure, errno set.
 bool flush_run(PendingRun& run) {
-  if (run.bytes.empty()) return true;
+  if (run.used == 0) return true;
   if (held_interrupt()) {
     errno = EINTR;
     return false;
   }
   bool ok = seek_file(run.rom, run.start, SEEK_SET) &&
-            std::fwrite(run.bytes.data(), 1, run.bytes.size(), run.rom) == run.bytes.size();
-  run.start += static_cast<int64_t>(run.bytes.size());
-  run.bytes.clear();
+            std::fwrite(run.bytes.get(), 1, run.used, run.rom) == run.used;
+  run.start += static_cast<int64_t>(run.used);
+  run.used = 0;
   return ok;
 }
 
 // Adds `size` bytes bound for `offset`; false when an earlier run failed.
 bool add_to_run(PendingRun& run, int64_t offset, const char* data, size_t size) {
-  int64_t end = run.start + static_cast<int64_t>(run.bytes.size());
-  if (offset != end || run.bytes.size() >= kRunLimit) {
+  if (offset != run.start + static_cast<int64_t>(run.used) || run.used >= kRunLimit) {
     if (!flush_run(run)) return false;
     run.start = offset;
   }
-  run.bytes.insert(run.bytes.end(), data, data + size);
+  std::memcpy(run.bytes.get() + run.used, data, size);
+  run.used += size;
   return true;
 }
 
@@ -121,11 +125,10 @@ std::vector<RomExtent> glyph_extents(const std::vector<PatchGlyph>& glyphs) {
 }
 
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
-  PendingRun run{rom, 0, {}};
-  run.bytes.reserve(kRunLimit + sizeof(PatchGlyph::rows));  // a whole glyph past the limit
-  char bytes[8];
+  PendingRun run{rom};
   for (const PatchGlyph& g : glyphs) {
     int64_t base = int64_t{g.code} * 8;
+    char bytes[8];
     if (whole_glyph(g, bytes)) {
       if (!add_to_run(run, base, bytes, 8)) return false;
       continue;

@@ -256,9 +256,9 @@ class IntactImageTest(Test):
 
         # zenpo under strace, its calls tampered with as `inject` says; no leak check, which
         # cannot work under a tracer.
-        def traced(inject, *args, **kw):
+        def traced(inject, *args, strace=(), **kw):
             return self.run_(*args or ["font.txt"], **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
-                             runner=["strace", "-o", "/dev/null", "-e", "inject=" + inject])
+                             runner=["strace", "-o", "/dev/null", *strace, "-e", "inject=" + inject])
         text = glyphs(range(2, 0x100, 2))  # glyphs apart: a write each, all inside the image
         for when in (1, 3, 50):  # the first write, one part-way and the last but some
             for name in ("SIGINT", "SIGTERM", "SIGHUP"):
@@ -280,11 +280,11 @@ class IntactImageTest(Test):
             self.fresh({CG: IMAGE, name: font})
             self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
         # A font that the kernel will not copy and that cannot be read either (into an empty image,
-        # whose old bytes need no read).
+        # whose old bytes need no read); only the font's calls fail, not those of a dynamic loader.
         self.fresh({CG: b"", "font.bin": IMAGE})
-        self.expect(traced("copy_file_range,read:error=EIO:when=1", "font.bin"), done(target_only=True),
-                    warning(0, "the image grows from 0 to 2048 bytes", "font.bin") +
-                    b"Failed to read font file: Input/output error\n", 1, {CG: b""})
+        self.expect(traced("copy_file_range,read:error=EIO:when=1", "font.bin", strace=["-P", os.path.realpath(
+            self.path("font.bin"))]), done(target_only=True), warning(0, "the image grows from 0 to 2048 bytes",
+            "font.bin") + b"Failed to read font file: Input/output error\n", 1, {CG: b""})
         # A transfer in the kernel that fails at once leaves the work to plain reads and writes.
         for inject in ("sendfile:error=EINVAL:when=1", "copy_file_range:error=EXDEV:when=1"):
             self.fresh({CG: IMAGE, "font.bin": PATCH_A})
@@ -295,10 +295,12 @@ class IntactImageTest(Test):
         self.expect(traced("write:signal=SIGINT:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
                     b"Source file is the SUBSYSCG.ROM\n", sigint, {"out.txt": b"; old\n"})
         self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
-        # A failed close is a failed write (the first close is that of the old output, read first).
-        self.expect(traced("close:error=EIO:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
-                    b"Source file is the SUBSYSCG.ROM\nzenpo-dump: out.txt: cannot write it: "
-                    b"Input/output error\n", 1, {"out.txt": b"; old\n"})
+        # A failed close is a failed write (the first close is that of the old output, read first;
+        # a dynamic loader would close files of its own before).
+        if b"ld-linux" not in pathlib.Path(PROGRAMS["zenpo-dump"]).read_bytes()[:1024]:
+            self.expect(traced("close:error=EIO:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
+                        b"Source file is the SUBSYSCG.ROM\nzenpo-dump: out.txt: cannot write it: "
+                        b"Input/output error\n", 1, {"out.txt": b"; old\n"})
         self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})

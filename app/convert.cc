@@ -34,7 +34,8 @@ constexpr char kHelp[] =
     "                again for each further range. Without -m: 01-FF in place\n"
     "  -u            take a PSF glyph's codes from its Unicode table\n"
     "  --drop left|right\n"
-    "                the column that an 8-column glyph loses; right by default\n"
+    "                the column that an 8-column glyph loses; by default the one\n"
+    "                with fewer set pixels, the right one on a tie\n"
     "  -o FILE       write the patch into FILE instead of standard output ('-' is\n"
     "                standard output)\n"
     "  --png FILE    write a PNG picture of the glyphs into FILE instead\n"
@@ -57,7 +58,7 @@ struct Options {
   bool unicode = false;
   std::string map_text;  // the -m options as given, for the heading
   std::vector<CodeRange> map;
-  DropSide drop = DropSide::right;
+  DropSide drop = DropSide::fewest;
   const char* output = "-";
   bool output_given = false;  // by -o or --png
   OutputKind kind = OutputKind::patch_text;
@@ -155,8 +156,15 @@ std::string heading(const Options& o, const Font& font, const PatchPlan& plan) {
           o.map_text + ": " + std::to_string(plan.glyphs.size()) + " glyphs; " +
           std::to_string(plan.left_out) + " of the font left out.\n";
   if (plan.dropped) {
-    text += std::string("; The ") + dropped_column(plan) +
-            " column of each glyph is dropped: the image has 7 columns.\n";
+    // Why this column: --drop, fewer set pixels, or a tie.
+    uint32_t dropped = plan.dropped == 0x80 ? plan.left_pixels : plan.right_pixels;
+    uint32_t kept = plan.left_pixels + plan.right_pixels - dropped;
+    std::string counts = std::to_string(dropped) + " set pixels against " + std::to_string(kept);
+    std::string why = o.drop != DropSide::fewest ? ", as --drop asks (" + counts + ")"
+                      : dropped < kept ? ", the one with fewer set pixels (" + counts + ")"
+                                       : ", as both have " + std::to_string(kept) + " set pixels";
+    text += std::string("; The ") + dropped_column(plan) + " column of each glyph is dropped" +
+            why + ": the image has 7 columns.\n";
   }
   text += "; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n";
   return text;
@@ -167,7 +175,7 @@ std::string patch_text(const Options& o, const Font& font, const PatchPlan& plan
   std::string text = heading(o, font, plan);
   for (const FontGlyph& glyph : plan.glyphs) {
     uint8_t rows[8];
-    for (int r = 0; r < 8; ++r) rows[r] = image_row(glyph.rows[r], font.width, o.drop);
+    for (int r = 0; r < 8; ++r) rows[r] = image_row(glyph.rows[r], plan.dropped);
     append_glyph_text(text, glyph.code, rows);
   }
   return text;

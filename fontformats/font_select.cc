@@ -110,16 +110,49 @@ const char* dropped_column(const PatchPlan& plan) {
 
 std::vector<CodeRange> default_code_map() { return {{0x01, 0xFF, 0x01}}; }
 
+namespace {
+
+// Cuts the column of an 8-column cell that `drop` names, counting the set
+// pixels of both edge columns first.
+void choose_dropped_column(PatchPlan& plan, int width, DropSide drop) {
+  if (width < 8) return;
+  for (const FontGlyph& glyph : plan.glyphs) {
+    for (uint8_t row : glyph.rows) {
+      plan.left_pixels += row >> 7;
+      plan.right_pixels += row & 1;
+    }
+  }
+  bool left =
+      drop == DropSide::fewest ? plan.left_pixels < plan.right_pixels : drop == DropSide::left;
+  plan.dropped = left ? 0x80 : 0x01;
+}
+
+// Warns of the glyphs whose dropped column holds set pixels, naming the first few.
+void warn_of_lost_pixels(PatchPlan& plan) {
+  std::string losing;
+  for (const FontGlyph& glyph : plan.glyphs) {
+    bool lost =
+        std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
+    if (lost && ++plan.lost_pixels <= 4)
+      losing += (losing.empty() ? "" : ", ") + hex_code(glyph.code);
+  }
+  if (plan.lost_pixels == 0) return;
+  plan.warnings.push_back(
+      std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
+      dropped_column(plan) + " column, which the image has no room for: " + losing +
+      (plan.lost_pixels > 4 ? " and " + std::to_string(plan.lost_pixels - 4) + " more" : ""));
+}
+
+}  // namespace
+
 PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSide drop) {
   PatchPlan plan;
-  plan.dropped = font.width < 8 ? 0 : drop == DropSide::right ? 0x01 : 0x80;
   std::vector<Landing> landings = land_glyphs(font, map, plan.warnings);
   std::stable_sort(landings.begin(), landings.end(), [](const Landing& a, const Landing& b) {
     return a.target < b.target;  // within a target, map order then file order
   });
   std::vector<bool> used(font.count);
   LeftOut repeats;
-  std::string losing;  // the first few codes that lose pixels
   for (const Landing& landing : landings) {
     if (!plan.glyphs.empty() && plan.glyphs.back().code == landing.target) {
       leave_out(repeats, landing.target);
@@ -129,24 +162,12 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
     glyph.code = static_cast<uint32_t>(landing.target);
     plan.glyphs.push_back(glyph);
     if (glyph.index < used.size()) used[glyph.index] = true;
-    bool lost =
-        std::any_of(glyph.rows, glyph.rows + 8, [&](uint8_t row) { return row & plan.dropped; });
-    if (lost && ++plan.lost_pixels <= 4)
-      losing += (losing.empty() ? "" : ", ") + hex_code(glyph.code);
   }
   plan.left_out = font.count - static_cast<uint32_t>(std::count(used.begin(), used.end(), true));
   warn_left_out(plan.warnings, repeats, "a code that another glyph takes first");
-  if (plan.lost_pixels) {
-    plan.warnings.push_back(
-        std::to_string(plan.lost_pixels) + " glyphs lose set pixels of their " +
-        dropped_column(plan) + " column, which the image has no room for: " + losing +
-        (plan.lost_pixels > 4 ? " and " + std::to_string(plan.lost_pixels - 4) + " more" : ""));
-  }
+  choose_dropped_column(plan, font.width, drop);
+  warn_of_lost_pixels(plan);
   return plan;
 }
 
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a row, then the width it has
-uint8_t image_row(uint8_t row, int width, DropSide drop) {
-  if (width == 8 && drop == DropSide::left) return row & 0x7F;
-  return row >> 1;
-}
+uint8_t image_row(uint8_t row, uint8_t dropped) { return dropped == 0x80 ? row & 0x7F : row >> 1; }

@@ -28,8 +28,10 @@ std::string range_text(const CodeRange& range);
 // The map without -m: codes 0x01 to 0xFF, each at its own code.
 std::vector<CodeRange> default_code_map();
 
-// The column of an 8-column cell that the image has no room for.
-enum class DropSide { right, left };
+// The column of an 8-column cell that the image has no room for: the one
+// with fewer set pixels in the glyphs of the patch (the rightmost on a tie),
+// or the one asked for.
+enum class DropSide { fewest, right, left };
 
 // The glyphs that a patch of a font holds.
 struct PatchPlan {
@@ -37,6 +39,8 @@ struct PatchPlan {
   uint32_t left_out = 0;              // glyphs of the font at no target code
   uint32_t lost_pixels = 0;           // glyphs of the patch that lose set pixels of `dropped`
   uint8_t dropped = 0;                // the cell column that is cut: 0x80, 0x01, or 0 for none
+  uint32_t left_pixels = 0;           // set pixels in the leftmost column of the glyphs
+  uint32_t right_pixels = 0;          // and in the rightmost
   std::vector<std::string> warnings;  // ranges that select nothing, codes lost, pixels lost
 };
 
@@ -51,5 +55,5 @@ PatchPlan plan_patch(const Font& font, const std::vector<CodeRange>& map, DropSi
 const char* dropped_column(const PatchPlan& plan);
 
 // The row of the image, seven columns in bits 6 to 0, from row `row` of a
-// cell `width` columns wide with column 1 in bit 7.
-uint8_t image_row(uint8_t row, int width, DropSide drop);
+// cell with column 1 in bit 7, its `dropped` column cut.
+uint8_t image_row(uint8_t row, uint8_t dropped);

@@ -206,6 +206,9 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
             "for: 0x1, 0x42, 0x61, 0x62");
   EXPECT_EQ(plan.left_out, 0u);  // glyph 2 is in at 0x44, though not at 0x43
   EXPECT_EQ(plan.dropped, 0x01);
+  // Unasked, the column with fewer set pixels goes (3 against 4), the rightmost on a tie.
+  EXPECT_EQ(plan_patch(font, map, DropSide::fewest).dropped, 0x80);
+  EXPECT_EQ(plan_patch(font, {{0x41, 0x41, 0x41}}, DropSide::fewest).dropped, 0x01);
   font.width = 7;
   plan = plan_patch(font, default_code_map(), DropSide::left);
   EXPECT_EQ(plan.left_out * 100u + plan.dropped * 10u + plan.lost_pixels, 100u);
@@ -232,7 +235,7 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
     EXPECT_FALSE(parse_code_map(bad, map, error));
     EXPECT_EQ(error, "'" + std::string(bad) + "' is not a hexadecimal range");
   }
-  EXPECT_EQ(image_row(0xFF, 8, DropSide::left), 0x7F);
+  EXPECT_EQ(image_row(0xFF, 0x80), 0x7F);
 }
 
 }  // namespace

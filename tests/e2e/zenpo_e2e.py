@@ -313,11 +313,12 @@ class ConvertTest(Test):
     def test_psf_font_patches_glyph_for_glyph(self):
         font = [bytes((c * 37 + r * 11) & 0xFF for r in range(8)) for c in range(256)]
         right = [bytes(b >> 1 for b in g) for g in font]  # the rightmost column dropped
-        moved = {c: right[c] for c in range(0x30, 0x3A)}
-        moved.update({0x61 + i: right[0x41 + i] for i in range(26)})
+        left = [bytes(b & 0x7F for b in g) for g in font]
+        moved = {c: left[c] for c in range(0x30, 0x3A)}
+        moved.update({0x61 + i: left[0x41 + i] for i in range(26)})
         heading = b"; Converted from v.psf.gz: PSF 1, 256 glyphs of 8x8, with a Unicode table.\n; " \
             b"Codes -m %s: %d glyphs; " \
-            b"%d of the font left out.\n; The %s column of each glyph is dropped: the image has 7 " \
+            b"%d of the font left out.\n; The %s column of each glyph is dropped, %s: the image has 7 " \
             b"columns.\n; Apply it with \"zenpo FILE.txt\" in the folder of the image.\n"
         def lost(bit, side, codes):  # (target, source) pairs, ascending: the first 4 are named
             names = [b"0x%X" % t for t, c in codes if any(b & bit for b in font[c])]
@@ -327,14 +328,14 @@ class ConvertTest(Test):
         own = [(c, c) for c in range(1, 256)]
         mapped = [*own[0x2F:0x39], *zip(range(0x61, 0x7B), range(0x41, 0x5B))]
         for args, image, first, stderr in [
-                ([], right, heading % (b"01-FF", 255, 1, b"rightmost"),
-                 lost(1, b"rightmost", own)),
-                (["--drop", "left"], [bytes(b & 0x7F for b in g) for g in font],
-                 heading % (b"01-FF", 255, 1, b"leftmost"),
-                 lost(0x80, b"leftmost", own)),
+                ([], right, heading % (b"01-FF", 255, 1, b"rightmost", b"the one with fewer set pixels "
+                 b"(1020 set pixels against 1024)"), lost(1, b"rightmost", own)),
+                (["--drop", "left"], left, heading % (b"01-FF", 255, 1, b"leftmost", b"as --drop asks "
+                 b"(1024 set pixels against 1020)"), lost(0x80, b"leftmost", own)),
+                # Glyphs of another set of codes: there the leftmost column holds fewer.
                 (["-m", "41-5A=61", "-m", "0x30-39"], [moved.get(c, bytes(8)) for c in range(256)],
-                 heading % (b"41-5A=61 -m 0x30-39", 36, 220, b"rightmost"),
-                 lost(1, b"rightmost", mapped))]:
+                 heading % (b"41-5A=61 -m 0x30-39", 36, 220, b"leftmost", b"the one with fewer set "
+                 b"pixels (142 set pixels against 144)"), lost(0x80, b"leftmost", mapped))]:
             with self.subTest(args=args):
                 self.fresh({"v.psf.gz": gzip.compress(b"\x36\x04\x02\x08" + b"".join(font) +
                                                       b"\xff\xff" * 256),  # a table, not used

@@ -363,6 +363,7 @@ class ConvertTest(Test):
                                 b"2052, the file has 1004\n"),
                 (["e.bdf"], b"zenpo-convert: e.bdf:8: glyph 'A' (ENCODING 65) has no ENDCHAR\n"),
                 (["none.psf"], b"zenpo-convert: none.psf: cannot open it: No such file or directory\n"),
+                (["-"], b"zenpo-convert: -: cannot open it: No such file or directory\n"),  # a name
                 (["--drop", "middle", "a.hex"], wrong(b"--drop: 'middle' is neither left nor right")),
                 (["a.hex", "a.hex"], wrong(b"'a.hex' is a second FONTFILE after 'a.hex'")),
                 # What PowerShell makes of "-m 20-7E,FF61-FF9F=A1".
@@ -434,6 +435,9 @@ class DumpTest(Test):
         png = self.get("font.png")  # a row of 16 cells under the labels
         self.assertEqual((png[:16], struct.unpack(">II", png[16:24])),
                          (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", (557, 56)))
+        self.put("big.rom", bytes(8 * 16 * 1025))  # a picture too large fails, standard output empty
+        self.expect(self.dump("--png", "-", "big.rom", "1", "FFFFFFF"), b"",
+                    b"zenpo-dump: 1024 rows of 16 glyphs at most fit one picture\n", 1)
 
     def test_errors(self):
         usage = b"usage: zenpo-dump [-o FILE | --png FILE] [ROMFILE [FIRST [LAST]]]\n"

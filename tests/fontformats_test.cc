@@ -114,8 +114,9 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "PSF 2 5x8 4 U 1F600/0=0000000000000000 (1) 7F/3=1818181818181818<", true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\xE2\x98"), bad_table, true},
       {psf2({0, 32, 1, 1, 8, 8, 8}, "\x80\xFF"), bad_table, true},  // a lone continuation byte
+      {psf2({0, 32, 1, 1, 8, 8, 8}, "\xF8\x80\x80\x80\xFF"), bad_table, true},  // no UTF-8 lead
       {psf2({0, 32, 1, 2, 8, 8, 8}, "A\xFF"), bad_table, true},
-      {psf2({0, 32, 0, 1, 7, 8, 8}), "0: the header gives 7 bytes a glyph, too few for 8x8<"},
+      {psf2({0, 32, 0, 1, 7, 8, 1}), "0: the header gives 7 bytes a glyph, too few for 1x8<"},
       {psf2({0, 32, 0, 1, 16, 8, 9}), "0: the glyphs are 9x8:"},
       {psf2({1, 32, 0, 3, 8, 8, 8}), "0: PSF 2 version 1 is unknown<"},
       {psf2({0, 31, 0, 3, 8, 8, 8}), "0: the header size 31 is below 32<"},

@@ -54,6 +54,8 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
   // Each text and what it parses to.
   const std::pair<std::string, std::string> cases[] = {
       // The eighth byte on is ignored; every byte but '0' is set, space included.
+      // Short rows, two of them within the eight bytes that a row of seven columns takes.
+      {"@1\n000\n000\n0000000\n", "1: 0F 0F 00 -- -- -- -- -- / 1: " + cut("0x1", 3)},
       {"@1\n1111111\n1000000\r \nx.x.x-x\n 0 0 0 \n0111111\n000\n\n0\xFF",
        "1: 7F 40 7F 55 3F 0F 7F 3F / 4: '.' in this row sets a pixel: only '0' is a clear column "
        "(said of the first such row only)"},

@@ -31,6 +31,9 @@ uint32_t le16(const unsigned char* p) { return p[0] | uint32_t{p[1]} << 8; }
 
 uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
 
+// Bytes of one row of a glyph `width` columns wide: rows are padded to whole bytes.
+size_t row_size(int width) { return (static_cast<size_t>(width) + 7) / 8; }
+
 // The size text of a glyph, as "8x16".
 std::string size_text(uint32_t width, uint32_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
@@ -101,7 +104,7 @@ void add_glyphs(Font& font, const unsigned char* data, uint32_t bytes_per_glyph,
                 const std::vector<GlyphCode>& codes) {
   // Rows are padded to whole bytes with clear bits; a set one is no pixel.
   const auto in_cell = static_cast<unsigned char>(0xFF00 >> font.width);
-  const size_t row_bytes = (static_cast<size_t>(font.width) + 7) / 8;
+  const size_t row_bytes = row_size(font.width);
   auto next = codes.begin();
   for (uint32_t i = 0; i < font.count; ++i) {
     FontGlyph glyph{i, i, {}};
@@ -125,8 +128,7 @@ Font read_glyphs(Font& font, std::string_view data, uint64_t start, uint32_t byt
   }
   font.width = static_cast<int>(width);
   font.height = static_cast<int>(height);
-  uint32_t row_bytes = (width + 7) / 8;
-  if (bytes_per_glyph < height * row_bytes) {
+  if (bytes_per_glyph < height * row_size(font.width)) {
     return fail_font(font, 0,
                      "the header gives " + std::to_string(bytes_per_glyph) +
                          " bytes a glyph, too few for " + size_text(width, height));

@@ -11,24 +11,6 @@
 
 namespace {
 
-struct Colour {
-  uint8_t red, green, blue;
-};
-
-constexpr Colour kPaper{255, 255, 255};    // margins and clear pixels
-constexpr Colour kInk{0, 0, 0};            // set pixels
-constexpr Colour kLabel{48, 48, 48};       // the codes along the edges
-constexpr Colour kGrid{160, 160, 160};     // lines between cells
-constexpr Colour kNoGlyph{208, 208, 208};  // a slot without a glyph
-constexpr Colour kMarkedSet{208, 16, 16};  // a set pixel that the image cannot keep
-constexpr Colour kMarkedClear{255, 224, 224};
-
-// Hexadecimal digits of 3x5 pixels, row 0 in bits 14 to 12.
-constexpr uint16_t kDigits[16] = {0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF, 0x79EF, 0x7249,
-                                  0x7BEF, 0x7BCF, 0x2BED, 0x6BAE, 0x3923, 0x6B6E, 0x79A7, 0x79A4};
-constexpr int kDigitScale = 2;
-constexpr int kDigitAdvance = 4 * kDigitScale;  // 3 columns and a gap
-
 // A rectangle of the picture, in pixels.
 struct Box {
   int x, y, width, height;
@@ -60,13 +42,6 @@ void draw_digit(Picture& p, Spot at, unsigned digit) {
   }
 }
 
-// Number of hexadecimal digits of `code`, at least 2.
-int digit_count(uint32_t code) {
-  int digits = 2;
-  while (digits < 8 && code >> (4 * digits)) ++digits;
-  return digits;
-}
-
 // Draws `code` with its right edge at `right`.
 void draw_code(Picture& p, int right, int y, uint32_t code, int digits) {
   for (int i = 0; i < digits; ++i)
@@ -74,20 +49,27 @@ void draw_code(Picture& p, int right, int y, uint32_t code, int digits) {
 }
 
 void draw_cell(Picture& p, int x, int y, const uint8_t* rows, uint8_t marked) {
-  constexpr int dot = kCellPixels / 8;
-  for (int r = 0; r < 8; ++r) {
+    for (int r = 0; r < 8; ++r) {
     for (int c = 0; c < 8; ++c) {
       auto bit = static_cast<uint8_t>(0x80 >> c);
       bool set = (rows[r] & bit) != 0;
       Colour colour = marked & bit ? (set ? kMarkedSet : kMarkedClear) : set ? kInk : kPaper;
-      fill(p, {x + c * dot, y + r * dot, dot, dot}, colour);
+      fill(p, {x + c * kDotPixels, y + r * kDotPixels, kDotPixels, kDotPixels}, colour);
     }
   }
 }
 
 }  // namespace
 
-int picture_left(uint32_t last_row_code) { return 8 + digit_count(last_row_code) * kDigitAdvance; }
+int label_digits(uint32_t code) {
+  int digits = 2;
+  while (digits < 8 && code >> (4 * digits)) ++digits;
+  return digits;
+}
+
+int picture_left(uint32_t last_row_code) {
+  return kMargin + kLabelGap + label_digits(last_row_code) * kDigitAdvance;
+}
 
 bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked, Picture& picture) {
   std::vector<uint32_t> rows;  // the code of the first cell of each row
@@ -96,21 +78,21 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
     if (rows.size() > kMostPictureRows) return false;
   }
   int left = picture_left(rows.empty() ? 0 : rows.back());
-  picture.width = left + 16 * kCellPitch + 1 + 4;
-  picture.height = kPictureTop + static_cast<int>(rows.size()) * kCellPitch + 1 + 4;
+  picture.width = picture_width(left);
+  picture.height = picture_height(static_cast<int>(rows.size()), 0, false);
   picture.rgb.assign(static_cast<size_t>(picture.width) * picture.height * 3, kPaper.red);
   int digit_inset = (kCellPixels - 3 * kDigitScale) / 2;
   for (int c = 0; c < 16; ++c) {
-    draw_digit(picture, {left + 1 + c * kCellPitch + digit_inset, 4}, static_cast<unsigned>(c));
+    draw_digit(picture, {left + 1 + c * kCellPitch + digit_inset, kColumnLabelTop}, static_cast<unsigned>(c));
   }
   fill(picture,
-       {left, kPictureTop, 16 * kCellPitch + 1, static_cast<int>(rows.size()) * kCellPitch + 1},
+       {left, kPictureTop, kGridWidth, static_cast<int>(rows.size()) * kCellPitch + 1},
        kGrid);
   auto top = [](size_t r) { return kPictureTop + 1 + static_cast<int>(r) * kCellPitch; };
   auto x = [&](uint32_t column) { return left + 1 + static_cast<int>(column) * kCellPitch; };
   for (size_t r = 0; r < rows.size(); ++r) {
-    draw_code(picture, left - 4, top(r) + (kCellPixels - 5 * kDigitScale) / 2, rows[r],
-              digit_count(rows[r]));
+    draw_code(picture, left - kLabelGap, top(r) + (kCellPixels - 5 * kDigitScale) / 2, rows[r],
+              label_digits(rows[r]));
     for (uint32_t c = 0; c < 16; ++c)
       fill(picture, {x(c), top(r), kCellPixels, kCellPixels}, kNoGlyph);
   }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "picture_layout.h"
+
 // A glyph to draw: column 1 of its 8 columns in bit 7 of each row.
 struct PictureGlyph {
   uint32_t code;
@@ -28,15 +30,6 @@ struct Picture {
   int height = 0;
   std::vector<uint8_t> rgb;
 };
-
-// Geometry of a picture, in pixels.
-constexpr int kCellPixels = 32;              // a cell, 8 columns 4 pixels each
-constexpr int kCellPitch = kCellPixels + 1;  // a cell and the grid line before it
-constexpr int kPictureTop = 18;              // the band of column labels
-constexpr uint32_t kMostPictureRows = 1024;  // rows of 16 cells in one picture
-
-// The left band of row labels when the highest row starts at `last_row_code`.
-int picture_left(uint32_t last_row_code);
 
 // Draws `glyphs`, ascending by code and each code once, with the columns of the bits in
 // `marked` in red; false, drawing nothing, when they need more than

@@ -1,0 +1,1 @@
+#include "font_writers.h"

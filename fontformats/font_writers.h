@@ -1,0 +1,2 @@
+// Writing glyphs as the fonts of other programs: BDF, PSF and hex.
+#pragma once

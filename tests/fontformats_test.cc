@@ -7,6 +7,7 @@
 #include "codes.h"
 #include "font_formats.h"
 #include "font_select.h"
+#include "font_writers.h"
 
 namespace {
 
@@ -237,6 +238,45 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
     EXPECT_EQ(error, "'" + std::string(bad) + "' is not a hexadecimal range");
   }
   EXPECT_EQ(image_row(0xFF, 0x80), 0x7F);
+}
+
+// ---- The font writers: exact bytes, and every glyph read back by the parsers ----
+
+// The hex writer, checked first, then lists the codes and rows of glyphs.
+TEST(FontWriters, WriteExactBytesThatTheParsersReadBack) {
+  std::vector<FontGlyph> glyphs = {{0x41, 0, {0xFF, 0x80, 0x01, 0, 0, 0, 0, 0x7E}}};
+  std::string error;
+  std::string psf = write_psf_font(glyphs, error);
+  const std::pair<std::string, std::string> cases[] = {
+      {write_hex_font(glyphs), "0041:FF8001000000007E\n"},
+      {psf, psf2({0, 32, 0, 256, 8, 8, 8}).substr(0, 32) + std::string(0x208, '\0') +
+                std::string("\xFF\x80\x01\0\0\0\0\x7E", 8) + std::string(0x5F0, '\0')},
+      {write_bdf_font(glyphs, "C:\\rom/SUB-SYS,CG\x7F.ROM"),
+       // clang-format off
+       "STARTFONT 2.1\nFONT -zenpo-SUB_SYS_CG_.ROM-Medium-R-Normal--8-80-72-72-C-80-"
+       "FontSpecific-0\nSIZE 8 72 72\nFONTBOUNDINGBOX 8 8 0 -1\nSTARTPROPERTIES 16\n"
+       "FOUNDRY \"zenpo\"\nFAMILY_NAME \"SUB_SYS_CG_.ROM\"\nWEIGHT_NAME \"Medium\"\nSLANT \"R\"\n"
+       "SETWIDTH_NAME \"Normal\"\nADD_STYLE_NAME \"\"\nPIXEL_SIZE 8\nPOINT_SIZE 80\n"
+       "RESOLUTION_X 72\nRESOLUTION_Y 72\nSPACING \"C\"\nAVERAGE_WIDTH 80\n"
+       "CHARSET_REGISTRY \"FontSpecific\"\nCHARSET_ENCODING \"0\"\nFONT_ASCENT 7\nFONT_DESCENT 1\n"
+       "ENDPROPERTIES\nCHARS 1\nSTARTCHAR C0041\nENCODING 65\nSWIDTH 1000 0\nDWIDTH 8 0\n"
+       "BBX 8 8 0 -1\nBITMAP\nFF\n80\n01\n00\n00\n00\n00\n7E\nENDCHAR\nENDFONT\n"},
+      // clang-format on
+  };
+  for (const auto& [written, want] : cases) EXPECT_EQ(written, want);
+  glyphs = {{1, 0, {0xFF, 0x80, 1, 0, 0, 0, 0, 0xFF}}, {0x20, 1, {}}, {0xFFF, 2, {0x80, 1, 0x7F}}};
+  psf = write_psf_font(glyphs, error);
+  std::vector<FontGlyph> positions;  // 0x1000, blank but the three
+  for (uint32_t code = 0; code <= 0xFFF; ++code) positions.push_back({code, code, {}});
+  for (const FontGlyph& g : glyphs) positions[g.code] = g;
+  EXPECT_EQ(write_hex_font(parse_psf(psf, false).glyphs), write_hex_font(positions));
+  glyphs.insert(glyphs.end(), {{0x10000, 3, {0x80}}, {0xFFFFFFF, 4, {0x01, 0xFF}}});
+  EXPECT_EQ(write_psf_font(glyphs, error), "");
+  EXPECT_EQ(error,
+            "code 0xFFFFFFF is past 0xFFF, the last code written to a PSF font, which holds a "
+            "glyph at every position up to its last code: write a .txt, .bdf or .hex font instead");
+  EXPECT_EQ(write_hex_font(parse_bdf(write_bdf_font(glyphs, "f")).glyphs), write_hex_font(glyphs));
+  EXPECT_EQ(write_hex_font(parse_hex_font(write_hex_font(glyphs)).glyphs), write_hex_font(glyphs));
 }
 
 }  // namespace

@@ -29,8 +29,8 @@ std::string range_text(const CodeRange& range);
 std::vector<CodeRange> default_code_map();
 
 // The column of an 8-column cell that the image has no room for: the one
-// with fewer set pixels in the glyphs of the patch (the rightmost on a tie),
-// or the one asked for.
+// with fewer set pixels in the glyphs of the patch (the rightmost on a tie,
+// the leftmost when neither has any), or the one asked for.
 enum class DropSide { fewest, right, left };
 
 // The glyphs that a patch of a font holds.

@@ -20,9 +20,11 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "console.h"
 #include "files.h"
@@ -37,12 +39,10 @@ enum class Existing { none, file, device };
 // Bytes of an existing file looked at to tell its kind.
 constexpr size_t kProbeSize = 4096;
 
-// True when `head`, the first bytes of a file, are those of `kind`.
-bool holds_kind(std::string_view head, OutputKind kind) {
-  if (head.empty()) return true;  // an empty file holds nothing to lose
-  if (kind == OutputKind::png) return head.substr(0, 8) == "\x89PNG\r\n\x1a\n";
-  // Text, as a patch is: UTF-16 as Windows saves it, or bytes without the
-  // control codes that binary files are full of.
+// True when `head`, the first bytes of a file, are text, as a patch or a hex
+// font is: UTF-16 as Windows saves it, or bytes without the control codes
+// that binary files are full of.
+bool holds_text(std::string_view head) {
   if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF") return true;
   return std::all_of(head.begin(), head.end(), [](char c) {
     auto byte = static_cast<unsigned char>(c);
@@ -50,8 +50,27 @@ bool holds_kind(std::string_view head, OutputKind kind) {
   });
 }
 
+// True when `head`, the first bytes of a file, are those of `kind`.
+bool holds_kind(std::string_view head, OutputKind kind) {
+  if (head.empty()) return true;  // an empty file holds nothing to lose
+  switch (kind) {
+    case OutputKind::png:
+      return head.substr(0, 8) == "\x89PNG\r\n\x1a\n";
+    case OutputKind::bdf:
+      return head.substr(0, 9) == "STARTFONT";
+    case OutputKind::psf:
+      return head.substr(0, 2) == "\x36\x04" || head.substr(0, 4) == "\x72\xB5\x4A\x86";
+    case OutputKind::patch_text:
+    case OutputKind::hex:
+      break;
+  }
+  return holds_text(head);
+}
+
 const char* kind_name(OutputKind kind) {
-  return kind == OutputKind::png ? "a PNG picture" : "a font patch";
+  constexpr const char* kNames[] = {"a font patch", "a PNG picture", "a BDF font", "a PSF font",
+                                    "a hex font"};
+  return kNames[static_cast<int>(kind)];
 }
 
 // Prints "TOOL: PATH: TEXT"; returns false.
@@ -178,7 +197,7 @@ bool open_output(const char* tool, const char* path, OutputKind kind, const File
   if (std::strcmp(path, "-") == 0) {
 #ifdef _WIN32
     // A picture is bytes: no CR may go before its LFs.
-    if (kind == OutputKind::png) {
+    if (kind == OutputKind::png || kind == OutputKind::psf) {
       (void)std::fflush(stdout);
       (void)_setmode(_fileno(stdout), _O_BINARY);
     }
@@ -244,4 +263,19 @@ bool write_output(const char* tool, const char* path, std::string_view data, Out
   if (!open_output(tool, path, kind, source, out)) return false;
   (void)std::fwrite(data.data(), 1, data.size(), out.file);  // its error flag tells
   return close_output(tool, out);
+}
+
+OutputKind output_kind_of(std::string_view path) {
+  size_t dot = path.find_last_of("./\\");
+  std::string extension;
+  if (dot != std::string_view::npos && path[dot] == '.') {
+    for (char c : path.substr(dot + 1)) extension += static_cast<char>(std::tolower(c));
+  }
+  constexpr std::pair<const char*, OutputKind> kExtensions[] = {
+      {"png", OutputKind::png}, {"bdf", OutputKind::bdf}, {"psf", OutputKind::psf},
+      {"hex", OutputKind::hex}};
+  for (const auto& [name, kind] : kExtensions) {
+    if (extension == name) return kind;
+  }
+  return OutputKind::patch_text;
 }

@@ -12,7 +12,11 @@
 
 // What an output holds; an existing file is written over only when it holds
 // the same kind, or nothing.
-enum class OutputKind { patch_text, png };
+enum class OutputKind { patch_text, png, bdf, psf, hex };
+
+// The kind that an output's name asks for by its extension, in any case:
+// .png, .bdf, .psf or .hex; a font patch for any other name, and for "-".
+OutputKind output_kind_of(std::string_view path);
 
 // An output being written: standard output, a device written in place, or
 // a new file beside its place (`temp`) that becomes `path` once whole.

@@ -1,6 +1,7 @@
-// zenpo-dump [--png FILE] [ROMFILE [FIRST [LAST]]]: writes the glyphs of a
-// ROM image as the font-patch text that zenpo reads, so that a font can be
-// seen, edited and patched back, or as a picture.
+// zenpo-dump [-o FILE | --png FILE] [--text STRING] [ROMFILE [FIRST [LAST]]]:
+// writes the glyphs of a ROM image as the font-patch text that zenpo reads,
+// so that a font can be seen, edited and patched back, or as a picture, a
+// BDF, PSF or hex font, as the output's name asks.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "codes.h"
 #include "console.h"
 #include "files.h"
+#include "font_writers.h"
 #include "glyph_picture.h"
 #include "interrupts.h"
 #include "output_file.h"
@@ -26,7 +28,11 @@ namespace {
 constexpr uint32_t kBatch = 8192;
 
 constexpr char kTool[] = "zenpo-dump";
-constexpr char kUsage[] = "usage: zenpo-dump [-o FILE | --png FILE] [ROMFILE [FIRST [LAST]]]\n";
+constexpr char kUsage[] =
+    "usage: zenpo-dump [-o FILE | --png FILE] [--text STRING] [ROMFILE [FIRST [LAST]]]\n";
+
+// What a picture says of its red column.
+constexpr char kLegend[] = "RED COLUMN: BIT 7 OF EACH ROW, WHICH A PATCH CANNOT WRITE";
 
 // What --help prints.
 constexpr char kHelp[] =
@@ -38,10 +44,13 @@ constexpr char kHelp[] =
     "              here: SUBSYSCG.ROM, else SUBSYS_C.ROM\n"
     "  FIRST LAST  the codes to write, in hexadecimal (0x optional), from 1 up to\n"
     "              FFFFFFF; 1 to FF by default, and LAST is FF or FIRST without it\n"
-    "  -o FILE     write the patch into FILE instead of standard output ('-' is\n"
-    "              standard output)\n"
-    "  --png FILE  write a PNG picture of the glyphs into FILE instead: 16 a row,\n"
-    "              codes along the edges, bit 7 of each row as a red first column\n"
+    "  -o FILE     write into FILE instead of standard output ('-' is standard\n"
+    "              output), as its extension asks: a PNG picture (.png), a BDF\n"
+    "              (.bdf), PSF (.psf) or hex (.hex) font, else the patch\n"
+    "  --png FILE  write a PNG picture of the glyphs into FILE: 16 a row, codes\n"
+    "              along the edges, bit 7 of each row as a red first column\n"
+    "  --text STRING\n"
+    "              draw STRING under the picture's glyphs, as the machine shows it\n"
     "  --help      show this text\n"
     "\n"
     "No file is written over the image being read, nor over an existing file of\n"
@@ -54,7 +63,8 @@ constexpr char kHelp[] =
 // What the command line asks for.
 struct Options {
   const char* output = "-";
-  bool png = false;
+  OutputKind kind = OutputKind::patch_text;
+  const char* text = nullptr;  // --text
   const char* rom = nullptr;
   uint32_t first = 1;
   uint32_t last = 0xFF;
@@ -92,7 +102,10 @@ std::string parse_options(int argc, char** argv, Options& o) {
       if (i + 1 == argc) return arg + " needs a FILE";
       if (output) return "-o and --png both name an output: give one";
       output = argv[++i];
-      o.png = arg == "--png";
+      o.kind = arg == "--png" ? OutputKind::png : output_kind_of(output);
+    } else if (arg == "--text") {
+      if (i + 1 == argc) return "--text needs a STRING";
+      o.text = argv[++i];
     } else if (arg.size() > 1 && arg[0] == '-') {
       return "unknown option '" + arg + "'";
     } else if (count == 3) {
@@ -102,6 +115,8 @@ std::string parse_options(int argc, char** argv, Options& o) {
     }
   }
   if (output) o.output = output;
+  std::string text_error = sample_text_error(o.text, o.kind == OutputKind::png);
+  if (!text_error.empty()) return text_error;
   o.rom = positional[0];
   std::string error;
   if (positional[1]) error = parse_code("FIRST", positional[1], o.first);
@@ -208,26 +223,45 @@ int dump_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, FILE
   return 0;
 }
 
-// Draws glyphs `first` to `last` of `rom` as a PNG picture, each row with
-// its bit 7 as a red first column; the status of the run.
-int draw_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last, std::string& png) {
+// Reads glyphs `first` to `last` of `rom` into `glyphs`; the status of the run.
+int read_glyphs(FILE* rom, const char* name, uint32_t first, uint32_t last,
+                std::vector<FontGlyph>& glyphs) {
   int64_t size = stream_size(rom);
   if (size < 0) return cannot("read", name);
-  std::vector<PictureGlyph> glyphs;
   bool read = read_slots(rom, name, first, whole_slots_end(size, last),
                          [&](uint32_t code, const uint8_t* rows) {
-                           glyphs.push_back({code, {}});
+                           glyphs.push_back({code, static_cast<uint32_t>(glyphs.size()), {}});
                            std::memcpy(glyphs.back().rows, rows, sizeof glyphs.back().rows);
                          });
-  if (!read) return 1;
-  Picture picture;
-  if (!draw_glyph_picture(glyphs, 0x80, picture)) {
-    report_tool_error(
-        kTool, std::to_string(kMostPictureRows) + " rows of 16 glyphs at most fit one picture");
-    return 1;
+  return read ? 0 : 1;
+}
+
+// Writes glyphs `first` to `last` of `rom` as the picture or font that
+// `o.kind` names into `data`, each row's bit 7 in the first column; the
+// status of the run.
+int export_glyphs(FILE* rom, const char* name, const Options& o, std::string& data) {
+  std::vector<FontGlyph> glyphs;
+  if (read_glyphs(rom, name, o.first, o.last, glyphs) != 0) return 1;
+  std::string error;
+  if (o.kind == OutputKind::png) {
+    Picture picture;
+    if (!draw_glyph_picture(picture_glyphs(glyphs), 0x80, picture,
+                            {o.text ? o.text : "", kLegend})) {
+      report_tool_error(
+          kTool, std::to_string(kMostPictureRows) + " rows of 16 glyphs at most fit one picture");
+      return 1;
+    }
+    data = encode_png(picture);
+  } else if (o.kind == OutputKind::bdf) {
+    data = write_bdf_font(glyphs, name);
+  } else if (o.kind == OutputKind::hex) {
+    data = write_hex_font(glyphs);
+  } else {
+    data = write_psf_font(glyphs, error);
   }
-  png = encode_png(picture);
-  return 0;
+  if (error.empty()) return 0;
+  report_file_error(kTool, o.output, 0, error);
+  return 1;
 }
 
 }  // namespace
@@ -245,12 +279,11 @@ int run_dump(int argc, char** argv) {
   if (!rom) return 1;
   OutputFile out;
   int status = 1;
-  if (open_output(kTool, o.output, o.png ? OutputKind::png : OutputKind::patch_text,
-                  identity_of(rom), out)) {
-    std::string png;
-    status = o.png ? draw_glyphs(rom, name, o.first, o.last, png)
-                   : dump_glyphs(rom, name, o.first, o.last, out.file);
-    (void)std::fwrite(png.data(), 1, png.size(), out.file);
+  if (open_output(kTool, o.output, o.kind, identity_of(rom), out)) {
+    std::string data;
+    status = o.kind == OutputKind::patch_text ? dump_glyphs(rom, name, o.first, o.last, out.file)
+                                              : export_glyphs(rom, name, o, data);
+    (void)std::fwrite(data.data(), 1, data.size(), out.file);
     if (status != 0) {
       discard_output(out);  // a failed run leaves no output behind it
     } else if (!close_output(kTool, out)) {

@@ -1,5 +1,6 @@
 // A picture of glyphs as a PNG image: rows of 16 cells in code order, with
-// the codes in hexadecimal along the top and left edges.
+// the codes in hexadecimal along the top and left edges, and under them a
+// sample line in the font and a legend of the red column when asked for.
 //
 // Each 8x8 cell is drawn 4 times as large, 32x32 pixels, with a grid line
 // of one pixel between cells. A row's label is the code of its first cell,
@@ -14,8 +15,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "font_formats.h"
 #include "picture_layout.h"
 
 // A glyph to draw: column 1 of its 8 columns in bit 7 of each row.
@@ -31,10 +34,24 @@ struct Picture {
   std::vector<uint8_t> rgb;
 };
 
-// Draws `glyphs`, ascending by code and each code once, with the columns of the bits in
-// `marked` in red; false, drawing nothing, when they need more than
-// kMostPictureRows rows.
-bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked, Picture& picture);
+// The glyphs of a font as a picture draws them.
+std::vector<PictureGlyph> picture_glyphs(const std::vector<FontGlyph>& glyphs);
+
+// Why --text `sample` (null when not given) cannot be drawn: not into a
+// `picture`, or too long; empty when it can.
+std::string sample_text_error(const char* sample, bool picture);
+
+// What goes under the grid: a sample line in the font and a legend.
+struct PictureText {
+  std::string_view sample;  // bytes, each drawn as its glyph; at most kMostSampleBytes
+  std::string_view legend;  // capitals, digits and ":,.=-()"; what comes before ':' is red
+};
+
+// Draws `glyphs`, ascending by code and each code once, with the columns of
+// the bits in `marked` in red, and `text` under them; false, drawing
+// nothing, when they need more than kMostPictureRows rows.
+bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked, Picture& picture,
+                        const PictureText& text = {});
 
 // The picture as the bytes of a PNG file; empty when the encoder fails.
 std::string encode_png(const Picture& picture);

@@ -7,6 +7,7 @@
 // lines, if any, then the legend, if any, then the bottom margin.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // A colour of the picture.
@@ -44,6 +45,12 @@ constexpr int kSampleGlyphPixels = 7 * kDotPixels;
 constexpr int kSampleLinePitch = 8 + kCellPixels;  // a gap, then the glyphs
 constexpr int kSampleLineGlyphs = kGridWidth / kSampleGlyphPixels;
 constexpr int kLegendHeight = 6 + 5 * kDigitScale;  // a gap, then one line of letters
+constexpr size_t kMostSampleBytes = 1024;           // about 57 lines
+
+// The lines that a sample of `bytes` bytes fills.
+constexpr int sample_line_count(size_t bytes) {
+  return static_cast<int>((bytes + kSampleLineGlyphs - 1) / kSampleLineGlyphs);
+}
 
 // The label band's width when the highest row starts at `last_row_code`:
 // where the grid's left line is.

@@ -38,4 +38,29 @@ TEST(DrawGlyphPicture, AtMost1024RowsOf16) {
   EXPECT_FALSE(draw_glyph_picture(glyphs, 0, p));
 }
 
+TEST(DrawGlyphPicture, SampleLinesAndLegendUnderTheGrid) {
+  Picture p;
+  // 'A' sets columns 1 and 8 of row 0; column 1 is marked, so the machine shows only column 8.
+  std::string sample(kSampleLineGlyphs, 'A');
+  sample[1] = 'B';  // no glyph
+  ASSERT_TRUE(draw_glyph_picture({{0x41, {0x81}}}, 0x80, p, {sample + "A", "R:"}));
+  ASSERT_EQ(p.height, picture_height(1, 2, true));
+  int left = picture_left(0x40);
+  auto pixel = [&](int x, int y) {  // as 0xRRGGBB
+    size_t at = static_cast<size_t>(y) * p.width + x;
+    return uint32_t{p.rgb[at * 3]} << 16 | p.rgb[at * 3 + 1] << 8 | p.rgb[at * 3 + 2];
+  };
+  int top = grid_bottom(1) + 8;
+  const std::pair<std::pair<int, int>, uint32_t> dots[] = {
+      {{left + 1, top + 1}, 0xFFFFFFu},                             // column 1: not shown
+      {{left + 6 * 4 + 1, top + 1}, 0u},                            // column 8, the seventh shown
+      {{left + 28 + 6 * 4 + 1, top + 1}, 0xD0D0D0u},                // 'B': grey
+      {{left + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0u},         // the glyph after a full line
+      {{left + 28 + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0xFFFFFFu},
+      {{left, top + kSampleLinePitch + kCellPixels + 6}, 0xD01010u},  // the legend's 'R', red
+      {{left + 8 + 2, top + kSampleLinePitch + kCellPixels + 6 + 2}, 0x303030u}};  // its ':'
+  for (const auto& [at, colour] : dots)
+    EXPECT_EQ(pixel(at.first, at.second), colour) << at.first << "," << at.second;
+}
+
 }  // namespace

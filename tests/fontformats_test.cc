@@ -208,9 +208,17 @@ TEST(FontSelect, MapsMoveAndTheFirstRangeWins) {
             "for: 0x1, 0x42, 0x61, 0x62");
   EXPECT_EQ(plan.left_out, 0u);  // glyph 2 is in at 0x44, though not at 0x43
   EXPECT_EQ(plan.dropped, 0x01);
-  // Unasked, the column with fewer set pixels goes (3 against 4), the rightmost on a tie.
+  // Unasked, the column with fewer set pixels goes (3 against 4), the rightmost on a tie, the
+  // leftmost when neither has any.
   EXPECT_EQ(plan_patch(font, map, DropSide::fewest).dropped, 0x80);
   EXPECT_EQ(plan_patch(font, {{0x41, 0x41, 0x41}}, DropSide::fewest).dropped, 0x01);
+  const std::pair<uint8_t, uint8_t> edges[] = {{0x80, 0x01}, {0x01, 0x80}, {0x7E, 0x80}};
+  for (const auto& [row, dropped] : edges) {
+    Font edge;
+    edge.count = 1;
+    edge.glyphs.push_back({0x41, 0, {row}});
+    EXPECT_EQ(plan_patch(edge, {{0x41, 0x41, 0x41}}, DropSide::fewest).dropped, dropped) << +row;
+  }
   font.width = 7;
   plan = plan_patch(font, default_code_map(), DropSide::left);
   EXPECT_EQ(plan.left_out * 100u + plan.dropped * 10u + plan.lost_pixels, 100u);

@@ -1,33 +1,51 @@
 // zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png FILE]
-// FONTFILE: writes a PSF, BDF or hex font as the font-patch text that zenpo
-// reads, or with --png a picture of the glyphs that the patch would hold.
+// [--text STRING] [SHEET OPTIONS] FONTFILE: writes a PSF, BDF or hex font, or
+// a picture of glyphs, as the font-patch text that zenpo reads, or as a
+// picture, a BDF, PSF or hex font of the glyphs that the patch would hold.
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "codes.h"
 #include "console.h"
 #include "files.h"
 #include "font_formats.h"
 #include "font_select.h"
+#include "font_writers.h"
 #include "glyph_picture.h"
 #include "output_file.h"
 #include "patch_writer.h"
+#include "picture_reader.h"
 #include "windows_text.h"
 
 namespace {
 
 constexpr char kTool[] = "zenpo-convert";
 constexpr char kUsage[] =
-    "usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png FILE] FONTFILE\n";
+    "usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png FILE]\n"
+    "                     [--text STRING] [SHEET OPTIONS] FONTFILE\n";
+
+// What a picture says of its red column.
+constexpr char kLegend[] = "RED COLUMN: DROPPED, AS THE IMAGE HAS 7 COLUMNS";
+
+// The options that say how a sheet picture made elsewhere lies.
+constexpr const char* kSheetOptions[] = {"--cell",  "--margin",  "--gap",
+                                         "--scale", "--columns", "--first"};
 
 // What --help prints after the usage line.
 constexpr char kHelp[] =
     "\n"
     "Converts a bitmap font of another program into a font patch for zenpo.\n"
-    "FONTFILE is a PSF 1 or 2 console font (gzip'd too), a BDF font or a hex\n"
-    "font; its glyphs must be at most 8 rows high and 8 columns wide.\n"
+    "FONTFILE is a PSF 1 or 2 console font (gzip'd too), a BDF font, a hex font\n"
+    "or a PNG picture: one that zenpo-dump or zenpo-convert drew (and a paint\n"
+    "program changed), or a sheet of glyphs in a grid, 16 8x8 cells a row from\n"
+    "code 0 unless the sheet options say otherwise. Glyphs must be at most 8\n"
+    "rows high and 8 columns wide.\n"
     "\n"
     "  -m MAP        take the glyphs of MAP: a range FIRST-LAST or a code, in\n"
     "                hexadecimal (0x optional), with =TARGET to move it; give -m\n"
@@ -35,11 +53,22 @@ constexpr char kHelp[] =
     "  -u            take a PSF glyph's codes from its Unicode table\n"
     "  --drop left|right\n"
     "                the column that an 8-column glyph loses; by default the one\n"
-    "                with fewer set pixels, the right one on a tie\n"
-    "  -o FILE       write the patch into FILE instead of standard output ('-' is\n"
-    "                standard output)\n"
-    "  --png FILE    write a PNG picture of the glyphs into FILE instead\n"
+    "                with fewer set pixels, the right one on a tie, the left one\n"
+    "                when neither has any\n"
+    "  -o FILE       write into FILE instead of standard output ('-' is standard\n"
+    "                output), as its extension asks: a PNG picture (.png), a BDF\n"
+    "                (.bdf), PSF (.psf) or hex (.hex) font, else the patch\n"
+    "  --png FILE    write a PNG picture of the glyphs into FILE\n"
+    "  --text STRING draw STRING under the picture's glyphs, as the machine shows it\n"
     "  --help        show this text\n"
+    "\n"
+    "Sheet options, for a picture that the tools did not draw:\n"
+    "  --cell WxH    its cells, 8x8 by default\n"
+    "  --margin XxY  the border around its grid, in pixels (N for NxN; 0)\n"
+    "  --gap XxY     the space between its cells, in pixels (N for NxN; 0)\n"
+    "  --scale N     the pixels of the picture that make one of a glyph (1)\n"
+    "  --columns N   its cells a row (16)\n"
+    "  --first CODE  the code of its first cell, in hexadecimal (0)\n"
     "\n"
     "With FIRST-LAST=TARGET the glyph of FIRST lands on TARGET and the others\n"
     "follow it in order; a range without =TARGET stays at its own codes. Where\n"
@@ -62,6 +91,8 @@ struct Options {
   const char* output = "-";
   bool output_given = false;  // by -o or --png
   OutputKind kind = OutputKind::patch_text;
+  const char* text = nullptr;  // --text
+  SheetOptions sheet;
   const char* path = nullptr;
 };
 
@@ -71,10 +102,16 @@ bool usage_error(const std::string& why) {
   return false;
 }
 
-// What the output option `option` writes into FILE: the one place that
+// What the output option `option` writes into `file`: the one place that
 // chooses an output's kind.
-OutputKind output_kind(const std::string& option) {
-  return option == "--png" ? OutputKind::png : OutputKind::patch_text;
+OutputKind output_kind(const std::string& option, const char* file) {
+  return option == "--png" ? OutputKind::png : output_kind_of(file);
+}
+
+// True when `arg` is one of the options of a sheet picture.
+bool is_sheet_option(const std::string& arg) {
+  return std::any_of(std::begin(kSheetOptions), std::end(kSheetOptions),
+                     [&](const char* name) { return arg == name; });
 }
 
 // Takes FONTFILE `arg`; false after the error line when one was given already.
@@ -91,7 +128,11 @@ bool take_path(Options& o, const char* arg) {
 // Reads the option `arg` with its `value` (null when there is none) into
 // `o`, moving `i` past the value; false after the error line.
 bool take_option(Options& o, const std::string& arg, const char* value, int& i) {
-  const char* needs = arg == "-m" ? "a MAP" : arg == "--drop" ? "left or right" : "a FILE";
+  const char* needs = arg == "-m"         ? "a MAP"
+                      : arg == "--drop"   ? "left or right"
+                      : arg == "--text"   ? "a STRING"
+                      : is_sheet_option(arg) ? "a value"
+                                          : "a FILE";
   if (!value) return usage_error(arg + " needs " + needs);
   ++i;
   if (arg == "-m") {
@@ -102,11 +143,16 @@ bool take_option(Options& o, const std::string& arg, const char* value, int& i) 
     if (std::strcmp(value, "left") != 0 && std::strcmp(value, "right") != 0)
       return usage_error("--drop: '" + std::string(value) + "' is neither left nor right");
     o.drop = std::strcmp(value, "left") == 0 ? DropSide::left : DropSide::right;
+  } else if (arg == "--text") {
+    o.text = value;
+  } else if (is_sheet_option(arg)) {
+    std::string error;
+    if (!parse_sheet_option(arg, value, o.sheet, error)) return usage_error(error);
   } else {
     if (o.output_given) return usage_error("-o and --png both name an output: give one");
     o.output_given = true;
     o.output = value;
-    o.kind = output_kind(arg);
+    o.kind = output_kind(arg, value);
   }
   return true;
 }
@@ -120,7 +166,8 @@ bool parse_options(int argc, char** argv, Options& o, bool& help) {
     if (arg == "--help" || arg == "-h") return help = true, false;
     if (arg == "-u") {
       o.unicode = true;
-    } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png") {
+    } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png" ||
+               arg == "--text" || is_sheet_option(arg)) {
       if (!take_option(o, arg, value, i)) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage_error("unknown option '" + arg + "'");
@@ -129,7 +176,8 @@ bool parse_options(int argc, char** argv, Options& o, bool& help) {
     }
   }
   if (!o.path) return usage_error("no FONTFILE given");
-  if (o.map.empty()) o.map = default_code_map(), o.map_text = "-m 01-FF";
+  std::string text_error = sample_text_error(o.text, o.kind == OutputKind::png);
+  if (!text_error.empty()) return usage_error(text_error);
   return true;
 }
 
@@ -161,7 +209,9 @@ std::string heading(const Options& o, const Font& font, const PatchPlan& plan) {
     uint32_t kept = plan.left_pixels + plan.right_pixels - dropped;
     std::string counts = std::to_string(dropped) + " set pixels against " + std::to_string(kept);
     std::string why = o.drop != DropSide::fewest ? ", as --drop asks (" + counts + ")"
+                      : font.marked != 0 ? ", as the picture marks it red (" + counts + ")"
                       : dropped < kept ? ", the one with fewer set pixels (" + counts + ")"
+                      : kept == 0      ? ", as neither has a set pixel"
                                        : ", as both have " + std::to_string(kept) + " set pixels";
     text += std::string("; The ") + dropped_column(plan) + " column of each glyph is dropped" +
             why + ": the image has 7 columns.\n";
@@ -181,24 +231,51 @@ std::string patch_text(const Options& o, const Font& font, const PatchPlan& plan
   return text;
 }
 
-// The PNG picture of `plan` in `png`; false after the error line.
-bool picture_png(const Options& o, const PatchPlan& plan, std::string& png) {
-  std::vector<PictureGlyph> glyphs;
-  for (const FontGlyph& g : plan.glyphs) {
-    PictureGlyph picture_glyph{g.code, {}};
-    std::memcpy(picture_glyph.rows, g.rows, sizeof picture_glyph.rows);
-    glyphs.push_back(picture_glyph);
+// The glyphs of `plan` as the image will hold them: seven columns, the
+// first column of eight blank.
+std::vector<FontGlyph> image_glyphs(const PatchPlan& plan) {
+  std::vector<FontGlyph> glyphs = plan.glyphs;
+  for (FontGlyph& glyph : glyphs) {
+    for (uint8_t& row : glyph.rows) row = image_row(row, plan.dropped);
   }
-  Picture picture;
-  const char* why = nullptr;
-  if (!draw_glyph_picture(glyphs, plan.dropped, picture)) {
-    why = "the glyphs fill more than 1024 rows of 16: choose fewer with -m";
+  return glyphs;
+}
+
+// The picture, or the BDF, PSF or hex font, of `plan` in `data`, as
+// `o.kind` asks; false after the error line.
+bool export_plan(const Options& o, const PatchPlan& plan, std::string& data) {
+  std::string why;
+  if (o.kind == OutputKind::png) {
+    Picture picture;
+    PictureText text{o.text ? o.text : "", plan.dropped ? kLegend : ""};
+    if (!draw_glyph_picture(picture_glyphs(plan.glyphs), plan.dropped, picture, text)) {
+      why = "the glyphs fill more than 1024 rows of 16: choose fewer with -m";
+    } else {
+      data = encode_png(picture);
+      if (data.empty()) why = "cannot write it: the PNG encoder failed";
+    }
+  } else if (o.kind == OutputKind::bdf) {
+    data = write_bdf_font(image_glyphs(plan), o.path);
+  } else if (o.kind == OutputKind::hex) {
+    data = write_hex_font(image_glyphs(plan));
   } else {
-    png = encode_png(picture);
-    if (png.empty()) why = "cannot write it: the PNG encoder failed";
+    data = write_psf_font(image_glyphs(plan), why);
   }
-  if (why != nullptr) report_file_error(kTool, o.output, 0, why);
-  return why == nullptr;
+  if (!why.empty()) report_file_error(kTool, o.output, 0, why);
+  return why.empty();
+}
+
+// The font in `bytes`: a picture when it is a PNG, else a PSF, BDF or hex
+// font; failed too when sheet options were given for a font that is no
+// picture.
+Font read_font(const Options& o, std::string_view bytes) {
+  if (bytes.substr(0, 8) == "\x89PNG\r\n\x1a\n") return read_glyph_picture(bytes, o.sheet);
+  Font font = parse_font(bytes, o.unicode);
+  if (o.sheet.given && !font.failed) {
+    font.failed = true;
+    font.error = {0, "the sheet options read a PNG picture, and this is " + font.format};
+  }
+  return font;
 }
 
 }  // namespace
@@ -211,18 +288,30 @@ int run_convert(int argc, char** argv) {
   FileIdentity source;
   std::vector<char> bytes;
   if (!load_font(o, bytes, source)) return 1;
-  Font font = parse_font(std::string_view(bytes.data(), bytes.size()), o.unicode);
+  Font font = read_font(o, std::string_view(bytes.data(), bytes.size()));
   for (const FontMessage& w : font.warnings) report_warning(o.path, w.line, w.text);
   if (font.failed) {
     report_file_error(kTool, o.path, font.error.line, font.error.text);
     return 1;
   }
-  PatchPlan plan = plan_patch(font, o.map, o.drop);
+  // A picture's red column is the one its image drops, unless --drop says.
+  DropSide drop = o.drop != DropSide::fewest ? o.drop
+                  : font.marked == 0x80      ? DropSide::left
+                  : font.marked == 0x01      ? DropSide::right
+                                             : DropSide::fewest;
+  if (o.map.empty()) {
+    // The tools' own picture shows the codes it holds; other fonts, a sheet
+    // included, give 01-FF, so that the image never grows.
+    bool own = font.format == "PNG picture";
+    o.map = own ? std::vector<CodeRange>{{1, kCodeLimit - 1, 1}} : default_code_map();
+    o.map_text = own ? "-m 01-FFFFFFF" : "-m 01-FF";
+  }
+  PatchPlan plan = plan_patch(font, o.map, drop);
   for (const std::string& w : plan.warnings) report_warning(o.path, 0, w);
   std::string data;
   if (o.kind == OutputKind::patch_text) {
     data = patch_text(o, font, plan);
-  } else if (!picture_png(o, plan, data)) {
+  } else if (!export_plan(o, plan, data)) {
     return 1;
   }
   return end_tool_run(kTool, write_output(kTool, o.output, data, o.kind, source) ? 0 : 1);

@@ -351,12 +351,12 @@ class ConvertTest(Test):
 
     def test_errors(self):
         usage_line = b"usage: zenpo-convert [-u] [-m MAP]... [--drop left|right] [-o FILE | --png " \
-            b"FILE] FONTFILE\n"
+            b"FILE]\n                     [--text STRING] [SHEET OPTIONS] FONTFILE\n"
         wrong = lambda why: b"zenpo-convert: " + why + b"\n" + usage_line  # a wrong argument
         refused = lambda name, why: b"zenpo-convert: %s: not written: it %s\n" % (name, why)
         bdf = b"STARTFONT 2.1\nFONTBOUNDINGBOX 8 8 0 0\nSTARTCHAR A\nENCODING 65\nBBX 8 1 0 0\n"
         files = {"short.psf": b"\x36\x04\x00\x08" + bytes(1000), "a.hex": b"0041:00102030405060"
-                 b"70\n", "e.bdf": bdf + b"BITMAP\n00\nENDFONT\n"}
+                 b"70\n", "e.bdf": bdf + b"BITMAP\n00\nENDFONT\n", "x.bin": bytes(16), "e.psf": b"@41"}
         self.fresh(files)
         for args, stderr in [
                 (["short.psf"], b"zenpo-convert: short.psf: the file is cut short: 256 glyphs end at byte "
@@ -378,7 +378,8 @@ class ConvertTest(Test):
                 (["--png", "no/such.png", "a.hex"], b"zenpo-convert: no/such.png: cannot write it: "
                                                     b"No such file or directory\n"),
                 (["-o", "a.hex", "a.hex"], refused(b"a.hex", b"is the file being read")),
-                (["-o", "short.psf", "a.hex"], refused(b"short.psf", b"exists and is not a font patch")),
+                (["-o", "x.bin", "a.hex"], refused(b"x.bin", b"exists and is not a font patch")),
+                (["-o", "e.psf", "a.hex"], refused(b"e.psf", b"exists and is not a PSF font")),
                 (["--png", "e.bdf", "a.hex"], refused(b"e.bdf", b"exists and is not a PNG picture"))]:
             with self.subTest(args=args):
                 self.expect(self.run_(*args, program="zenpo-convert"), b"", stderr, 1, files)
@@ -439,13 +440,13 @@ class DumpTest(Test):
         self.expect(self.dump("--png", "font.png", CG, "40", "4F"), b"")
         png = self.get("font.png")  # a row of 16 cells under the labels
         self.assertEqual((png[:16], struct.unpack(">II", png[16:24])),
-                         (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", (557, 56)))
+                         (b"\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", (557, 72)))  # and the legend
         self.put("big.rom", bytes(8 * 16 * 1025))  # a picture too large fails, standard output empty
         self.expect(self.dump("--png", "-", "big.rom", "1", "FFFFFFF"), b"",
                     b"zenpo-dump: 1024 rows of 16 glyphs at most fit one picture\n", 1)
 
     def test_errors(self):
-        usage = b"usage: zenpo-dump [-o FILE | --png FILE] [ROMFILE [FIRST [LAST]]]\n"
+        usage = b"usage: zenpo-dump [-o FILE | --png FILE] [--text STRING] [ROMFILE [FIRST [LAST]]]\n"
         self.fresh({CG: IMAGE, C: IMAGE, "font.txt": PATCH_A})
         for args, stderr in [
                 ([CG, "0"], b"FIRST 0 cannot be patched: codes start at 1"),

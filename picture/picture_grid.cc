@@ -4,10 +4,10 @@
 // cells give the glyphs.
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "codes.h"
 #include "parse_common.h"
 #include "picture_pixels.h"
 
@@ -19,12 +19,6 @@ struct Grid {
   int rows = 0;
   std::vector<uint32_t> codes;  // the label of each row
 };
-
-std::string hex(uint32_t code) {
-  char text[16];
-  (void)std::snprintf(text, sizeof text, "%X", code);
-  return text;
-}
 
 std::string num(int value) { return std::to_string(value); }
 
@@ -137,7 +131,7 @@ std::string read_labels(const Pixels& p, Grid& g) {
     if (!read_label(p, g, r, code))
       return "the label of row " + num(r + 1) + " cannot be read left of x = " + num(g.left);
     if (!g.codes.empty() && code <= g.codes.back())
-      return "its row labels do not ascend: " + hex(code) + " comes after " + hex(g.codes.back());
+      return "its row labels do not ascend: " + hex_text(code) + " comes after " + hex_text(g.codes.back());
     g.codes.push_back(code);
   }
   int widest = picture_left(g.codes.empty() ? 0 : g.codes.back());
@@ -148,7 +142,7 @@ std::string read_labels(const Pixels& p, Grid& g) {
   int inset = (kCellPixels - 3 * kDigitScale) / 2;
   for (int c = 0; c < 16; ++c) {
     if (read_digit(p, cell_left(g, c) + inset, kColumnLabelTop) != c)
-      return "the column label " + hex(static_cast<uint32_t>(c)) + " is not over its column";
+      return "the column label " + hex_text(static_cast<uint32_t>(c)) + " is not over its column";
   }
   return "";
 }

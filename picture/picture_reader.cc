@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "codes.h"
 #include "parse_common.h"
 #include "picture_pixels.h"
 
@@ -238,22 +238,6 @@ bool read_pair(std::string_view text, bool one, int least, int& a, int& b) {
   return read_number(text, b) && text.empty() && a >= least && b >= least;
 }
 
-// Reads `text`, hexadecimal with or without 0x, into `value`; false when it
-// is anything else or past 32 bits.
-bool read_hex(std::string_view text, uint32_t& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    text.remove_prefix(2);
-  uint64_t v = 0;
-  for (char c : text) {
-    const char* digits = "0123456789abcdef";
-    const char* digit = std::strchr(digits, c | 0x20);
-    if (c == '\0' || !digit || (v = v << 4 | static_cast<uint64_t>(digit - digits)) > UINT32_MAX)
-      return false;
-  }
-  value = static_cast<uint32_t>(v);
-  return !text.empty();
-}
-
 }  // namespace
 
 void note_mixed(MixedDots& mixed, uint32_t code, bool mixed_here) {
@@ -263,11 +247,7 @@ void note_mixed(MixedDots& mixed, uint32_t code, bool mixed_here) {
 void warn_mixed(const MixedDots& mixed, Font& font) {
   if (mixed.count == 0) return;
   std::string names;
-  for (uint32_t code : mixed.codes) {
-    char name[16];
-    (void)std::snprintf(name, sizeof name, "0x%X", code);
-    names += (names.empty() ? "" : ", ") + std::string(name);
-  }
+  for (uint32_t code : mixed.codes) names += (names.empty() ? "" : ", ") + hex_code(code);
   if (mixed.count > 4) names += " and " + std::to_string(mixed.count - 4) + " more";
   font.warnings.push_back({0, std::to_string(mixed.count) +
                                   " glyphs have dots painted only in part, each read as set "
@@ -293,7 +273,10 @@ bool parse_sheet_option(std::string_view name, std::string_view value, SheetOpti
     ok = read_number(rest, number) && rest.empty() && number >= 1;
     want = "a whole number from 1 up";
   } else if (name == "--first") {
-    ok = read_hex(value, s.first);
+    std::string_view rest = value;
+    uint64_t code = 0;
+    ok = read_hex_code(rest, code) && rest.empty() && code <= UINT32_MAX;
+    s.first = static_cast<uint32_t>(code);
     want = "a hexadecimal code, as 20 or 0x20";
   } else {
     error = "'" + std::string(name) + "' is no sheet option";

@@ -4,9 +4,9 @@
 // picture, a BDF, PSF or hex font of the glyphs that the patch would hold.
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,34 +125,44 @@ bool take_path(Options& o, const char* arg) {
                      (split_map ? "; give each range of a map its own -m" : ""));
 }
 
+// What option `arg` takes, for the error when its value is missing.
+const char* what_it_needs(const std::string& arg) {
+  if (arg == "-m") return "a MAP";
+  if (arg == "--drop") return "left or right";
+  if (arg == "--text") return "a STRING";
+  return is_sheet_option(arg) ? "a value" : "a FILE";
+}
+
+// Takes the output option `arg` (-o or --png) naming `file`; false after the
+// error line.
+bool take_output(Options& o, const std::string& arg, const char* file) {
+  if (o.output_given) return usage_error("-o and --png both name an output: give one");
+  o.output_given = true;
+  o.output = file;
+  o.kind = output_kind(arg, file);
+  return true;
+}
+
 // Reads the option `arg` with its `value` (null when there is none) into
 // `o`, moving `i` past the value; false after the error line.
 bool take_option(Options& o, const std::string& arg, const char* value, int& i) {
-  const char* needs = arg == "-m"         ? "a MAP"
-                      : arg == "--drop"   ? "left or right"
-                      : arg == "--text"   ? "a STRING"
-                      : is_sheet_option(arg) ? "a value"
-                                          : "a FILE";
-  if (!value) return usage_error(arg + " needs " + needs);
+  if (!value) return usage_error(arg + " needs " + what_it_needs(arg));
   ++i;
+  std::string error;
   if (arg == "-m") {
-    std::string error;
     if (!parse_code_map(value, o.map, error)) return usage_error("-m: " + error);
     o.map_text += (o.map_text.empty() ? "-m " : " -m ") + std::string(value);
   } else if (arg == "--drop") {
-    if (std::strcmp(value, "left") != 0 && std::strcmp(value, "right") != 0)
+    bool left = std::strcmp(value, "left") == 0;
+    if (!left && std::strcmp(value, "right") != 0)
       return usage_error("--drop: '" + std::string(value) + "' is neither left nor right");
-    o.drop = std::strcmp(value, "left") == 0 ? DropSide::left : DropSide::right;
+    o.drop = left ? DropSide::left : DropSide::right;
   } else if (arg == "--text") {
     o.text = value;
   } else if (is_sheet_option(arg)) {
-    std::string error;
     if (!parse_sheet_option(arg, value, o.sheet, error)) return usage_error(error);
   } else {
-    if (o.output_given) return usage_error("-o and --png both name an output: give one");
-    o.output_given = true;
-    o.output = value;
-    o.kind = output_kind(arg, value);
+    return take_output(o, arg, value);
   }
   return true;
 }
@@ -166,8 +176,8 @@ bool parse_options(int argc, char** argv, Options& o, bool& help) {
     if (arg == "--help" || arg == "-h") return help = true, false;
     if (arg == "-u") {
       o.unicode = true;
-    } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png" ||
-               arg == "--text" || is_sheet_option(arg)) {
+    } else if (arg == "-m" || arg == "--drop" || arg == "-o" || arg == "--png" || arg == "--text" ||
+               is_sheet_option(arg)) {
       if (!take_option(o, arg, value, i)) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usage_error("unknown option '" + arg + "'");
@@ -209,7 +219,7 @@ std::string heading(const Options& o, const Font& font, const PatchPlan& plan) {
     uint32_t kept = plan.left_pixels + plan.right_pixels - dropped;
     std::string counts = std::to_string(dropped) + " set pixels against " + std::to_string(kept);
     std::string why = o.drop != DropSide::fewest ? ", as --drop asks (" + counts + ")"
-                      : font.marked != 0 ? ", as the picture marks it red (" + counts + ")"
+                      : font.marked != 0         ? ", as the picture marks it red (" + counts + ")"
                       : dropped < kept ? ", the one with fewer set pixels (" + counts + ")"
                       : kept == 0      ? ", as neither has a set pixel"
                                        : ", as both have " + std::to_string(kept) + " set pixels";

@@ -91,6 +91,19 @@ std::string parse_code(const char* what, const char* text, uint32_t& code) {
   return "";
 }
 
+// Reads ROMFILE, FIRST and LAST, each null when not given, into `o`; the
+// error's text, empty when they are good.
+std::string parse_positional(const char* const (&positional)[3], Options& o) {
+  o.rom = positional[0];
+  std::string error;
+  if (positional[1]) error = parse_code("FIRST", positional[1], o.first);
+  if (error.empty() && positional[2]) error = parse_code("LAST", positional[2], o.last);
+  if (!positional[2]) o.last = std::max(o.last, o.first);
+  if (error.empty() && o.last < o.first)
+    error = std::string("LAST ") + positional[2] + " is below FIRST " + positional[1];
+  return error;
+}
+
 // Reads the arguments into `o`; the error's text, empty when they are good.
 std::string parse_options(int argc, char** argv, Options& o) {
   const char* positional[3] = {};
@@ -117,14 +130,7 @@ std::string parse_options(int argc, char** argv, Options& o) {
   if (output) o.output = output;
   std::string text_error = sample_text_error(o.text, o.kind == OutputKind::png);
   if (!text_error.empty()) return text_error;
-  o.rom = positional[0];
-  std::string error;
-  if (positional[1]) error = parse_code("FIRST", positional[1], o.first);
-  if (error.empty() && positional[2]) error = parse_code("LAST", positional[2], o.last);
-  if (!positional[2]) o.last = std::max(o.last, o.first);
-  if (error.empty() && o.last < o.first)
-    error = std::string("LAST ") + positional[2] + " is below FIRST " + positional[1];
-  return error;
+  return parse_positional(positional, o);
 }
 
 // Prints "zenpo-dump: PATH: cannot WHAT it: REASON" for errno; returns the status 1.

@@ -125,7 +125,8 @@ void choose_dropped_column(PatchPlan& plan, int width, DropSide drop) {
   // When neither edge holds a set pixel nothing is lost either way: the
   // leftmost goes, so that a font written from an image with its first
   // column blank comes back where it was.
-  bool fewest_left = plan.left_pixels < plan.right_pixels || plan.left_pixels + plan.right_pixels == 0;
+  bool fewest_left =
+      plan.left_pixels < plan.right_pixels || plan.left_pixels + plan.right_pixels == 0;
   bool left = drop == DropSide::fewest ? fewest_left : drop == DropSide::left;
   plan.dropped = left ? 0x80 : 0x01;
 }

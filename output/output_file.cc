@@ -271,9 +271,10 @@ OutputKind output_kind_of(std::string_view path) {
   if (dot != std::string_view::npos && path[dot] == '.') {
     for (char c : path.substr(dot + 1)) extension += static_cast<char>(std::tolower(c));
   }
-  constexpr std::pair<const char*, OutputKind> kExtensions[] = {
-      {"png", OutputKind::png}, {"bdf", OutputKind::bdf}, {"psf", OutputKind::psf},
-      {"hex", OutputKind::hex}};
+  constexpr std::pair<const char*, OutputKind> kExtensions[] = {{"png", OutputKind::png},
+                                                                {"bdf", OutputKind::bdf},
+                                                                {"psf", OutputKind::psf},
+                                                                {"hex", OutputKind::hex}};
   for (const auto& [name, kind] : kExtensions) {
     if (extension == name) return kind;
   }

@@ -97,10 +97,10 @@ int picture_left(uint32_t last_row_code) {
 
 namespace {
 
-// Draws the grid of `rows` rows of cells, each row's code at its left, and the
-// `glyphs` in their cells.
-void draw_grid(Picture& picture, const std::vector<uint32_t>& rows,
-               const std::vector<PictureGlyph>& glyphs, uint8_t marked, int left) {
+// Draws the grid from x `left` on: `rows` rows of cells, each row's code at
+// its left, and the `glyphs` in their cells.
+void draw_grid(Picture& picture, int left, const std::vector<uint32_t>& rows,
+               const std::vector<PictureGlyph>& glyphs, uint8_t marked) {
   int digit_inset = (kCellPixels - 3 * kDigitScale) / 2;
   for (int c = 0; c < 16; ++c) {
     draw_digit(picture, {left + 1 + c * kCellPitch + digit_inset, kColumnLabelTop},
@@ -171,7 +171,7 @@ bool draw_glyph_picture(const std::vector<PictureGlyph>& glyphs, uint8_t marked,
   picture.height =
       picture_height(static_cast<int>(rows.size()), sample_lines, !text.legend.empty());
   picture.rgb.assign(static_cast<size_t>(picture.width) * picture.height * 3, kPaper.red);
-  draw_grid(picture, rows, glyphs, marked, left);
+  draw_grid(picture, left, rows, glyphs, marked);
   int below = grid_bottom(static_cast<int>(rows.size()));
   draw_sample(picture, {left, below}, glyphs, marked, text.sample);
   draw_legend(picture, {left, below + sample_lines * kSampleLinePitch + 6}, text.legend);

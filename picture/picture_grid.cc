@@ -130,8 +130,10 @@ std::string read_labels(const Pixels& p, Grid& g) {
     uint32_t code = 0;
     if (!read_label(p, g, r, code))
       return "the label of row " + num(r + 1) + " cannot be read left of x = " + num(g.left);
-    if (!g.codes.empty() && code <= g.codes.back())
-      return "its row labels do not ascend: " + hex_text(code) + " comes after " + hex_text(g.codes.back());
+    if (!g.codes.empty() && code <= g.codes.back()) {
+      return "its row labels do not ascend: " + hex_text(code) + " comes after " +
+             hex_text(g.codes.back());
+    }
     g.codes.push_back(code);
   }
   int widest = picture_left(g.codes.empty() ? 0 : g.codes.back());

@@ -9,9 +9,10 @@
 
 namespace {
 
-// The merged glyphs of a parse as "CODE: r0 r1 ... r7", a row not given as
+// The merged glyphs of `text` as "CODE: r0 r1 ... r7", a row not given as
 // "--", then its warnings, one "/ LINE: TEXT" each.
-std::string merged(PatchText p) {
+std::string parsed(std::string_view text) {
+  PatchText p = parse_font_patch(text);
   merge_patch_glyphs(p);
   std::string out;
   for (const PatchGlyph& g : p.glyphs) {
@@ -21,8 +22,6 @@ std::string merged(PatchText p) {
   for (const PatchWarning& w : p.warnings) out += " / " + std::to_string(w.line) + ": " + w.text;
   return out;
 }
-
-std::string parsed(std::string_view text) { return merged(parse_font_patch(text)); }
 
 // A header and eight copies of one row line.
 std::string glyph(const std::string& header, const std::string& row) {

@@ -10,23 +10,11 @@ TEST(DrawGlyphPicture, CellsInRowsOf16UnderTheirCodes) {
   Picture p;
   ASSERT_TRUE(
       draw_glyph_picture({{0x41, {0x81, 0x40, 0, 0, 0, 0, 0, 0xFF}}, {0x1234, {0x80}}}, 0x80, p));
-  int left = picture_left(0x1230);  // four digits of row label
-  ASSERT_EQ(left, 40);
-  auto cell = [&](size_t row, size_t column, size_t y, size_t x) {  // pixel (x, y), as 0xRRGGBB
-    size_t at = (19 + row * 33 + y) * static_cast<size_t>(p.width) + left + 1 + column * 33 + x;
-    return uint32_t{p.rgb[at * 3]} << 16 | p.rgb[at * 3 + 1] << 8 | p.rgb[at * 3 + 2];
-  };
-  // 0x41: its first column is marked, set in row 0 and clear in row 1.
-  EXPECT_EQ(cell(0, 1, 0, 0), 0xD01010u);
-  EXPECT_EQ(cell(0, 1, 4, 8), 0xFFFFFFu);
-  EXPECT_EQ(cell(1, 4, 0, 0), 0xD01010u);  // 0x1234, in the row of 0x1230
+  EXPECT_EQ(p.width * 1000 + p.height, 573089);  // four digits of row label
   // Every pixel, labels included, as checked by eye once.
   uint64_t hash = 14695981039346656037u;
   for (uint8_t byte : p.rgb) hash = (hash ^ byte) * 1099511628211u;
   EXPECT_EQ(hash, 4945216450554091721u);
-  std::string png = encode_png(p);  // 573x89
-  EXPECT_EQ(png.substr(0, 24),
-            std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x02\x3d\0\0\0\x59", 24));
 }
 
 TEST(DrawGlyphPicture, AtMost1024RowsOf16) {
@@ -52,10 +40,10 @@ TEST(DrawGlyphPicture, SampleLinesAndLegendUnderTheGrid) {
   };
   int top = grid_bottom(1) + 8;
   const std::pair<std::pair<int, int>, uint32_t> dots[] = {
-      {{left + 1, top + 1}, 0xFFFFFFu},                             // column 1: not shown
-      {{left + 6 * 4 + 1, top + 1}, 0u},                            // column 8, the seventh shown
-      {{left + 28 + 6 * 4 + 1, top + 1}, 0xD0D0D0u},                // 'B': grey
-      {{left + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0u},         // the glyph after a full line
+      {{left + 1, top + 1}, 0xFFFFFFu},                      // column 1: not shown
+      {{left + 6 * 4 + 1, top + 1}, 0u},                     // column 8, the seventh shown
+      {{left + 28 + 6 * 4 + 1, top + 1}, 0xD0D0D0u},         // 'B': grey
+      {{left + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0u},  // the glyph after a full line
       {{left + 28 + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0xFFFFFFu},
       {{left, top + kSampleLinePitch + kCellPixels + 6}, 0xD01010u},  // the legend's 'R', red
       {{left + 8 + 2, top + kSampleLinePitch + kCellPixels + 6 + 2}, 0x303030u}};  // its ':'

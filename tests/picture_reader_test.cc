@@ -159,6 +159,7 @@ TEST(ReadGlyphPicture, Sheets) {
       {"--cell 8,8", "--cell takes WIDTHxHEIGHT in pixels, as 8x8, not '8,8'"},
       {"--margin 70000", "--margin takes a number of pixels, or XxY for across and down"},
       {"--columns 0", "--columns takes a whole number from 1 up, not '0'"},
+      {"--scale 1 --columns 1", "1 columns of 8-pixel cells with a margin of 0 and gaps of 0"},
       {"--first 100000000", "--first takes a hexadecimal code"},
       {"--size 8", "'--size' is no sheet option"},
   };

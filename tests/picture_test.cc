@@ -40,11 +40,12 @@ TEST(DrawGlyphPicture, SampleLinesAndLegendUnderTheGrid) {
   };
   int top = grid_bottom(1) + 8;
   const std::pair<std::pair<int, int>, uint32_t> dots[] = {
-      {{left + 1, top + 1}, 0xFFFFFFu},                      // column 1: not shown
-      {{left + 6 * 4 + 1, top + 1}, 0u},                     // column 8, the seventh shown
-      {{left + 28 + 6 * 4 + 1, top + 1}, 0xD0D0D0u},         // 'B': grey
-      {{left + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0u},  // the glyph after a full line
-      {{left + 28 + 6 * 4 + 1, top + kSampleLinePitch + 1}, 0xFFFFFFu},
+      {{left, top}, 0xFFFFFFu},                      // column 1: not shown
+      {{left + 6 * 4, top}, 0u},                     // column 8, the seventh shown
+      {{left + 6 * 4 + 3, top - 1}, 0xFFFFFFu},      // its first pixel, no higher
+      {{left + 28 + 6 * 4, top}, 0xD0D0D0u},         // 'B': grey
+      {{left + 6 * 4, top + kSampleLinePitch}, 0u},  // the glyph after a full line
+      {{left + 28 + 6 * 4, top + kSampleLinePitch}, 0xFFFFFFu},
       {{left, top + kSampleLinePitch + kCellPixels + 6}, 0xD01010u},  // the legend's 'R', red
       {{left + 8 + 2, top + kSampleLinePitch + kCellPixels + 6 + 2}, 0x303030u}};  // its ':'
   for (const auto& [at, colour] : dots)

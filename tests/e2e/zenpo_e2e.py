@@ -350,6 +350,8 @@ class ConvertTest(Test):
         self.fresh({"a.hex": b"0041:0010203040506070\n"})
         text = self.run_("a.hex", program="zenpo-convert").stdout
         self.expect(self.run_("-o", "-", "a.hex", program="zenpo-convert"), text)  # '-' names it
+        self.put("tie.hex", b"0041:8100000000000000\n")  # one set pixel in each edge column
+        self.assertIn(b"dropped, as both have 1 set pixels:", self.run_("tie.hex", program="zenpo-convert").stdout)
         proc = self.run_("--help", program="zenpo-convert")  # the whole usage, on standard output
         self.assertEqual((proc.stdout[:22], proc.stderr, proc.returncode), (b"usage: zenpo-convert [", b"", 0))
 

@@ -1,0 +1,207 @@
+#include "spill_file.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "windows_text.h"
+
+namespace {
+
+#ifdef _WIN32
+
+// A descriptor of a new file in `folder`, removed by the system once it is
+// closed; -1 with errno set.
+int open_nameless(const char* folder) {
+  // A name of this process's own, numbered on past any that another run left.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = std::string(folder) + "\\zenpo-" + std::to_string(GetCurrentProcessId()) +
+                       "-" + std::to_string(attempt) + ".tmp";
+    std::wstring wide = wide_from_utf8(name.c_str());
+    if (wide.empty()) {
+      errno = ENOENT;
+      return -1;
+    }
+    int fd = -1;
+    errno = _wsopen_s(
+        &fd, wide.c_str(),
+        _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_NOINHERIT | _O_TEMPORARY | _O_SHORT_LIVED,
+        _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    if (errno == 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+#else
+
+// A descriptor of a new file in `folder` that has no name; -1 with errno set.
+int open_nameless(const char* folder) {
+#ifdef O_TMPFILE
+  // Not every file system makes a file without a name (vfat, NFS): where it
+  // fails, one is named and unlinked at once.
+  int fd = open(folder, O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  std::string name = std::string(folder) + "/.zenpo-XXXXXX";
+  int named = mkstemp(name.data());
+  if (named >= 0 && unlink(name.c_str()) != 0) {
+    int unlink_errno = errno;
+    (void)close(named);
+    errno = unlink_errno;
+    return -1;
+  }
+  return named;
+}
+
+#endif
+
+#ifdef _WIN32
+
+// Reads `size` bytes of `file` at `at`; false with errno set, EIO when the
+// file ends first.
+bool read_part(FILE* file, int64_t at, char* data, size_t size) {
+  if (!seek_file(file, at, SEEK_SET)) return false;
+  if (std::fread(data, 1, size, file) == size) return true;
+  if (std::ferror(file) == 0) errno = EIO;  // the file is shorter than it was
+  return false;
+}
+
+// Writes `size` bytes into `file` at `at`; false with errno set.
+bool write_part(FILE* file, int64_t at, const char* data, size_t size) {
+  return seek_file(file, at, SEEK_SET) && std::fwrite(data, 1, size, file) == size;
+}
+
+#else
+
+// Reads `size` bytes of `file` at `at`, leaving its position alone, so that
+// two threads can read one file; false with errno set, EIO when the file
+// ends first.
+bool read_part(FILE* file, int64_t at, char* data, size_t size) {
+  while (size > 0) {
+    ssize_t got = pread(fileno(file), data, size, static_cast<off_t>(at));
+    if (got <= 0) {
+      if (got == 0) errno = EIO;  // the file is shorter than it was
+      return false;
+    }
+    data += got;
+    at += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Writes `size` bytes into `file` at `at`, leaving its position alone;
+// false with errno set.
+bool write_part(FILE* file, int64_t at, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t put = pwrite(fileno(file), data, size, static_cast<off_t>(at));
+    if (put < 0) return false;
+    data += put;
+    at += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+#endif
+
+// Copies through memory, a chunk at a time; which side failed, errno set.
+CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at, int64_t size) {
+  constexpr int64_t kChunk = 1 << 20;
+  std::vector<char> buffer(static_cast<size_t>(std::min(size, kChunk)));
+  for (int64_t end = to_at + size; to_at < end;) {
+    size_t part = static_cast<size_t>(std::min(end - to_at, kChunk));
+    if (!read_part(from, from_at, buffer.data(), part)) return CopyEnd::read_failed;
+    if (!write_part(to, to_at, buffer.data(), part)) return CopyEnd::write_failed;
+    from_at += static_cast<int64_t>(part);
+    to_at += static_cast<int64_t>(part);
+  }
+  return CopyEnd::done;
+}
+
+#ifndef _WIN32
+// Runs task(1), `task` pointing to it, on a thread of its own.
+void* run_second(void* task) {
+  (*static_cast<std::function<void(int)>*>(task))(1);
+  return nullptr;
+}
+#endif
+
+}  // namespace
+
+FILE* open_spill_file(const char* folder) {
+  int fd = open_nameless(folder);
+  if (fd < 0) return nullptr;
+#ifdef _WIN32
+  FILE* file = _fdopen(fd, "w+b");
+#else
+  FILE* file = fdopen(fd, "w+b");
+#endif
+  // Unbuffered, as the image is: the kernel's copies then see every byte.
+  if (file && std::setvbuf(file, nullptr, _IONBF, 0) == 0) return file;
+  int open_errno = errno;
+  if (file) {
+    (void)std::fclose(file);
+  } else {
+#ifdef _WIN32
+    (void)_close(fd);
+#else
+    (void)close(fd);
+#endif
+  }
+  errno = open_errno;
+  return nullptr;
+}
+
+CopyEnd copy_file_part(FILE* from, int64_t from_at, FILE* to, int64_t to_at, int64_t size) {
+#ifdef __linux__
+  // Inside the kernel no byte passes through this process's memory, and a
+  // file system that shares blocks copies none at all. Where it stops, for
+  // whatever reason, the copy through memory carries on: it gets past a
+  // refusal, or meets the failure again and tells which side it was.
+  loff_t in = from_at;
+  loff_t out = to_at;
+  while (size > 0) {
+    ssize_t copied = copy_file_range(fileno(from), &in, fileno(to), &out,
+                                     static_cast<size_t>(std::min<int64_t>(size, 1 << 30)), 0);
+    if (copied <= 0) break;
+    size -= copied;
+  }
+  from_at = in;
+  to_at = out;
+#endif
+  return copy_through_memory(from, from_at, to, to_at, size);
+}
+
+void run_side_by_side(const std::function<void(int)>& task) {
+#ifndef _WIN32
+  std::function<void(int)> second = task;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, run_second, &second) == 0) {
+    task(0);
+    (void)pthread_join(thread, nullptr);
+    return;
+  }
+  // No thread to spare: one after the other does the same work.
+#endif
+  task(0);
+  task(1);
+}

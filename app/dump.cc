@@ -13,6 +13,7 @@
 
 #include "codes.h"
 #include "console.h"
+#include "file_lock.h"
 #include "files.h"
 #include "font_writers.h"
 #include "glyph_picture.h"
@@ -283,6 +284,9 @@ int run_dump(int argc, char** argv) {
   const char* name = nullptr;
   FILE* rom = open_source_rom(o.rom, name);
   if (!rom) return 1;
+  // Shared with other readers, so that a zenpo run writing the image is
+  // waited for rather than shown half done.
+  (void)lock_file(rom, false, name);
   OutputFile out;
   int status = 1;
   if (open_output(kTool, o.output, o.kind, identity_of(rom), out)) {

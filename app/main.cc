@@ -7,6 +7,7 @@
 #include <string>
 
 #include "console.h"
+#include "file_lock.h"
 #include "fontimport.h"
 #include "interrupts.h"
 #include "rom_image.h"
@@ -42,14 +43,17 @@ FontKind font_kind_of(const char* path) {
   return FontKind::none;
 }
 
-// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update and announces it;
-// null after the error lines when neither opens.
+// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update, announces it and
+// locks it for this run alone; null after the error lines when neither opens.
 FILE* open_and_announce_rom() {
   int which = 0;
   int reasons[2] = {};
   FILE* rom = open_target_rom(which, reasons);
   if (rom) {
     std::printf("Target file is the %s\n", kRomNames[which]);
+    // From before the first read of the image to its close, so that two runs
+    // never mix their rows, nor one's undo the other's new bytes.
+    (void)lock_file(rom, true, kRomNames[which]);
     return rom;
   }
   errno = reasons[1];

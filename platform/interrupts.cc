@@ -15,9 +15,22 @@ namespace {
 // The console's handler runs on a thread of its own.
 volatile LONG held = 0;
 
+// Set while nothing is being written: the files are whole, or put back.
+HANDLE files_whole = nullptr;
+
+// Notes the console's event. Ctrl+C and Ctrl+Break then wait for the main
+// thread to end the run; a closed window, a logoff or a shutdown ends the
+// process as soon as this returns, so it returns only once the files are
+// whole again (or the system's time-out, 5 or 20 seconds, ends it first).
 BOOL WINAPI note_console_event(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT &&
+      event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) {
+    return FALSE;
+  }
   InterlockedExchange(&held, static_cast<LONG>(event) + 1);
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && files_whole) {
+    (void)WaitForSingleObject(files_whole, INFINITE);
+  }
   return TRUE;
 }
 
@@ -40,6 +53,9 @@ void note_signal(int signal) { held = signal; }
 
 void hold_interrupts() {
 #ifdef _WIN32
+  // Manual reset: every waiting handler goes once it is set.
+  if (!files_whole) files_whole = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (files_whole) (void)ResetEvent(files_whole);
   (void)SetConsoleCtrlHandler(note_console_event, TRUE);
 #else
   struct sigaction note = {};
@@ -59,6 +75,9 @@ void hold_interrupts() {
 
 void release_interrupts() {
 #ifdef _WIN32
+  // The waiting handler first: removing a handler may wait for the one that
+  // runs, and the handler waits for this.
+  if (files_whole) (void)SetEvent(files_whole);
   (void)SetConsoleCtrlHandler(note_console_event, FALSE);
 #else
   for (const HeldSignal& h : held_signals) (void)sigaction(h.signal, &h.earlier, nullptr);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -37,14 +38,16 @@ bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes) {
 
 namespace {
 
+// kRowGiven in each byte: the mark of a glyph that gives all eight rows.
+constexpr uint64_t kEveryRow = 0x0101010101010101u * kRowGiven;
+
 // The eight rows of `g` in `bytes`, the given bit cleared, when it gives
 // every row: such a glyph goes out whole. False when a row is not given.
 bool whole_glyph(const PatchGlyph& g, char (&bytes)[8]) {
-  constexpr uint64_t given = 0x0101010101010101u * kRowGiven;
   uint64_t rows;
   std::memcpy(&rows, g.rows, sizeof rows);
-  if ((rows & given) != given) return false;
-  rows &= ~given;
+  if ((rows & kEveryRow) != kEveryRow) return false;
+  rows &= ~kEveryRow;
   std::memcpy(bytes, &rows, sizeof bytes);
   return true;
 }
@@ -99,29 +102,159 @@ int failure_reason() {
   return errno;
 }
 
+// The number of rows that `g` gives, which are rows 0 to n - 1.
+int given_rows(const PatchGlyph& g) {
+  uint64_t rows;
+  std::memcpy(&rows, g.rows, sizeof rows);
+  uint64_t given = rows & kEveryRow;
+  return given == kEveryRow ? 8 : __builtin_popcountll(given);
+}
+
+// Adds the rows of `g` to `extents`, joining those that touch.
+void add_extents(std::vector<RomExtent>& extents, const PatchGlyph& g) {
+  int64_t offset = int64_t{g.code} * 8;
+  int64_t size = given_rows(g);
+  if (!extents.empty() && extents.back().offset + extents.back().size == offset) {
+    extents.back().size += size;
+  } else {
+    extents.push_back({offset, size});
+  }
+}
+
+constexpr int64_t kWindow = 1 << 18;
+
+// The old bytes of the image, read a window at a time as the glyphs need them.
+struct OldBytes {
+  FILE* rom;
+  int64_t size;  // of the image
+  int64_t start = 0;
+  size_t used = 0;
+  std::unique_ptr<char[]> bytes{new char[kWindow + 8]};  // a window and the rest of a slot
+};
+
+// Reads the window from the slot of glyph `i` to that of the last glyph whose
+// slot ends within kWindow bytes of it, and not past the image; false with
+// errno set when it cannot.
+bool read_window(OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t i) {
+  int64_t start = int64_t{glyphs[i].code} * 8;
+  // Codes apart: no more than a window's slots to search, and a binary
+  // search reads but a few of them.
+  auto first = glyphs.begin() + static_cast<ptrdiff_t>(i);
+  auto last = first + std::min<ptrdiff_t>(glyphs.end() - first, kWindow / 8);
+  // The first code whose slot ends past the window.
+  auto past = static_cast<uint32_t>((start + kWindow) / 8);
+  auto after = std::lower_bound(first + 1, last, past,
+                                [](const PatchGlyph& g, uint32_t code) { return g.code < code; });
+  int64_t end = int64_t{after[-1].code} * 8 + 8;
+  old.start = start;
+  old.used = static_cast<size_t>(std::min(end, old.size) - start);
+  if (!seek_file(old.rom, start, SEEK_SET)) return false;
+  if (std::fread(old.bytes.get(), 1, old.used, old.rom) == old.used) return true;
+  if (std::ferror(old.rom) == 0) errno = EIO;  // the image is shorter than it said
+  return false;
+}
+
+// 1 when the image holds the rows of glyph `i` already, 0 when not, -1 with
+// errno set when it cannot be read.
+int holds_glyph(OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t i) {
+  const PatchGlyph& g = glyphs[i];
+  int64_t offset = int64_t{g.code} * 8;
+  int n = given_rows(g);
+  if (offset + n > old.size) return 0;  // it reaches past the end
+  if (offset < old.start || offset + n > old.start + static_cast<int64_t>(old.used)) {
+    if (!read_window(old, glyphs, i)) return -1;
+  }
+  const char* bytes = old.bytes.get() + (offset - old.start);
+  char rows[8];
+  if (whole_glyph(g, rows)) return std::memcmp(bytes, rows, sizeof rows) == 0 ? 1 : 0;
+  for (int r = 0; r < n; ++r) {
+    if (bytes[r] != static_cast<char>(g.rows[r] & kRowBits)) return 0;
+  }
+  return 1;
+}
+
+// The number of glyphs from `j` on, glyph j - 1 being held, that are whole,
+// each join the one before and lie in the window, which holds them already.
+size_t held_run(const OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t j) {
+  // One pass of a few word operations a glyph: a patch applied again is
+  // mostly such runs.
+  if (given_rows(glyphs[j - 1]) != 8) return 0;
+  size_t k = j;
+  for (; k < glyphs.size(); ++k) {
+    const PatchGlyph& g = glyphs[k];
+    int64_t at = int64_t{g.code} * 8 - old.start;
+    uint64_t rows;
+    std::memcpy(&rows, g.rows, sizeof rows);
+    if (g.code != glyphs[k - 1].code + 1 || (rows & kEveryRow) != kEveryRow ||
+        at + 8 > static_cast<int64_t>(old.used)) {
+      break;
+    }
+    uint64_t bytes;
+    std::memcpy(&bytes, old.bytes.get() + at, sizeof bytes);
+    if (bytes != (rows & ~kEveryRow)) break;
+  }
+  return k - j;
+}
+
+// Glyphs being sifted in place: those kept move to the front.
+struct Sifted {
+  std::vector<PatchGlyph>& glyphs;
+  std::vector<RomExtent>& extents;
+  size_t short_stretch;
+  size_t kept = 0;
+  size_t stretch = 0;      // first of the unchanged glyphs that came last
+  bool pending = false;    // there are such glyphs, not yet kept or dropped
+  bool open_left = false;  // and they do not follow a changed glyph that they join
+};
+
+void keep(Sifted& s, size_t i) {
+  s.glyphs[s.kept++] = s.glyphs[i];
+  add_extents(s.extents, s.glyphs[i]);
+}
+
+// Keeps or drops the pending unchanged glyphs, which end before glyph `end`;
+// `joined` when that one is changed and joins them.
+void end_stretch(Sifted& s, size_t end, bool joined) {
+  if (!s.pending) return;
+  s.pending = false;
+  if (!joined || s.open_left || end - s.stretch >= s.short_stretch) return;
+  for (size_t i = s.stretch; i < end; ++i) keep(s, i);
+}
+
+// True when the rows of `b` start where those of `a` end.
+bool joins(const PatchGlyph& a, const PatchGlyph& b) {
+  return given_rows(a) == 8 && b.code == a.code + 1;
+}
+
 }  // namespace
 
-std::vector<RomExtent> glyph_extents(const std::vector<PatchGlyph>& glyphs) {
-  std::vector<RomExtent> extents;
-  auto add = [&](int64_t offset, int64_t size) {
-    if (!extents.empty() && extents.back().offset + extents.back().size == offset) {
-      extents.back().size += size;
-    } else {
-      extents.push_back({offset, size});
-    }
-  };
-  char bytes[8];
-  for (const PatchGlyph& g : glyphs) {
-    int64_t base = int64_t{g.code} * 8;
-    if (whole_glyph(g, bytes)) {
-      add(base, 8);
+int64_t glyph_end(const PatchGlyph& g) { return int64_t{g.code} * 8 + given_rows(g); }
+
+bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& glyphs,
+                           std::vector<RomExtent>& extents, size_t short_stretch) {
+  extents.clear();
+  OldBytes old{rom, size};
+  Sifted s{glyphs, extents, short_stretch};
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    bool joined = i > 0 && joins(glyphs[i - 1], glyphs[i]);
+    int held = holds_glyph(old, glyphs, i);
+    if (held < 0) return false;
+    if (held == 0) {
+      end_stretch(s, i, joined);
+      keep(s, i);
       continue;
     }
-    for (int r = 0; r < 8; ++r) {
-      if (g.rows[r] & kRowGiven) add(base + r, 1);
+    if (!s.pending || !joined) {
+      end_stretch(s, i, false);
+      s.pending = true;
+      s.stretch = i;
+      s.open_left = !joined;
     }
+    i += held_run(old, glyphs, i + 1);
   }
-  return extents;
+  end_stretch(s, glyphs.size(), false);
+  glyphs.resize(s.kept);
+  return true;
 }
 
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {

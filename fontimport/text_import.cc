@@ -1,7 +1,12 @@
-// The text import: reads and parses the whole patch, then writes it.
+// The text import: reads and parses the whole patch, then writes what of it
+// the image does not hold yet. A large patch is read and parsed in two
+// parts side by side, each on a core of its own.
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "console.h"
@@ -14,29 +19,124 @@
 
 namespace {
 
-// Parses `font` block by block, up to its end or a Ctrl-Z; false on a read
-// error, errno set.
-bool parse_font_file(FILE* font, PatchText& patch) {
+// A patch smaller than this is parsed in one part: a second thread costs
+// more than it saves.
+constexpr int64_t kSplitFrom = 4 << 20;
+
+// Bytes after the middle of a patch searched for a header line to cut at.
+constexpr size_t kCutWindow = 1 << 16;
+
+// One part of the patch, read from its own stream.
+struct PartRead {
+  FILE* font;
+  int64_t length;  // bytes of the part, -1 for all to the end of the file
+  bool first;      // the part that starts the patch
+  int64_t size;    // bytes to make room for glyphs of, 0 when unknown
+  PatchPart part;
+  bool failed = false;
+  int error = 0;  // errno of the failed read
+};
+
+// Parses the part block by block, up to its end or a Ctrl-Z; a read error
+// sets `failed` and `error`.
+void read_part(PartRead& r) {
   // Left uninitialised: only the pages that a read fills are ever touched.
   constexpr size_t kBlock = 1 << 18;
   std::unique_ptr<char[]> block(new char[kBlock]);
   bool more = true;
   auto next = [&](std::string_view& chunk) {
     if (!more) return false;
-    size_t got = std::fread(block.get(), 1, kBlock, font);
-    more = got == kBlock;
+    size_t want = r.length < 0 ? kBlock : static_cast<size_t>(std::min<int64_t>(r.length, kBlock));
+    size_t got = std::fread(block.get(), 1, want, r.font);
+    more = got == want && (r.length < 0 || (r.length -= static_cast<int64_t>(got)) > 0);
     chunk = std::string_view(block.get(), got);
     return true;
   };
-  patch = parse_patch_chunks(next, regular_file_size(font));
-  return std::ferror(font) == 0;
+  r.part = parse_patch_part(next, r.size, r.first);
+  r.failed = std::ferror(r.font) != 0;
+  r.error = errno;
+}
+
+// Where the second part of the patch of `size` bytes open as `font` starts,
+// read through `other`, another stream of the same file; 0 when the patch
+// does not split there.
+int64_t find_cut(FILE* font, FILE* other, int64_t size) {
+  FileIdentity a = identity_of(font);
+  FileIdentity b = identity_of(other);
+  if (!a.known || !b.known || a.device != b.device || a.file != b.file) return 0;
+  std::vector<char> window(kCutWindow);
+  size_t got = std::fread(window.data(), 1, 2, other);
+  if (!patch_splits(std::string_view(window.data(), got))) return 0;
+  int64_t middle = size / 2;
+  if (!seek_file(other, middle, SEEK_SET)) return 0;
+  got = std::fread(window.data(), 1, window.size(), other);
+  size_t at = next_header_line(std::string_view(window.data(), got));
+  if (at == std::string_view::npos) return 0;
+  int64_t cut = middle + static_cast<int64_t>(at);
+  return seek_file(other, cut, SEEK_SET) ? cut : 0;
+}
+
+// Runs the tasks side by side, each but the first on a thread of its own;
+// a task that gets no thread runs here after the first.
+void run_side_by_side(size_t count, const std::function<void(size_t)>& task) {
+  std::vector<std::thread> threads;
+  threads.reserve(count);
+  std::vector<size_t> here{0};
+  for (size_t k = 1; k < count; ++k) {
+    try {
+      threads.emplace_back(task, k);
+    } catch (const std::system_error&) {
+      // Only an exception tells that the system gives no thread.
+      here.push_back(k);
+    }
+  }
+  for (size_t k : here) task(k);
+  for (std::thread& thread : threads) thread.join();
+}
+
+// Parses the patch at `path`, open as `font`, in two parts; false when it
+// does not split, having read nothing of `font`.
+bool parse_in_parts(FILE* font, const char* path, PatchText& patch, bool& read) {
+  int64_t size = regular_file_size(font);
+  if (size < kSplitFrom || std::thread::hardware_concurrency() < 2) return false;
+  FILE* other = open_for_reading(path);
+  if (!other) return false;
+  int64_t cut = find_cut(font, other, size);
+  PartRead first{font, cut, true, size, {}};
+  PartRead second{other, -1, false, size - cut, {}};
+  if (cut > 0) {
+    run_side_by_side(2, [&](size_t k) { read_part(k == 0 ? first : second); });
+  }
+  (void)std::fclose(other);  // read only: a failed close loses nothing
+  if (cut == 0) return false;
+  // A read error after a Ctrl-Z is none: the text ended before it.
+  PartRead& failed = first.failed || first.part.ended ? first : second;
+  read = !failed.failed;
+  errno = failed.error;
+  std::vector<PatchPart> parts;
+  parts.push_back(std::move(first.part));
+  parts.push_back(std::move(second.part));
+  patch = join_patch_parts(std::move(parts), run_side_by_side);
+  return true;
+}
+
+// Parses `font` block by block, up to its end or a Ctrl-Z; false on a read
+// error, errno set.
+bool parse_font_file(FILE* font, const char* path, PatchText& patch) {
+  bool read = true;
+  if (parse_in_parts(font, path, patch, read)) return read;
+  PartRead whole{font, -1, true, regular_file_size(font), {}};
+  read_part(whole);
+  patch = std::move(whole.part.text);
+  errno = whole.error;
+  return !whole.failed;
 }
 
 }  // namespace
 
 bool patch_text_font(FILE* rom, const char* path) {
   PatchText patch;
-  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, patch); })) {
+  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, path, patch); })) {
     return false;
   }
   merge_patch_glyphs(patch);
@@ -46,10 +146,15 @@ bool patch_text_font(FILE* rom, const char* path) {
     report_warning(path, 0, "no glyph in it can be written: the image is unchanged");
     return true;
   }
-  std::vector<RomExtent> extents = glyph_extents(patch.glyphs);
   int64_t size = rom_size_for_patch(rom);
   if (size < 0) return false;
-  warn_of_growth(size, extents.back().offset + extents.back().size, path, patch.glyphs.back().line);
+  warn_of_growth(size, glyph_end(patch.glyphs.back()), path, patch.glyphs.back().line);
+  // Rows that the image holds already need no write, nor their old bytes kept.
+  std::vector<RomExtent> extents;
+  if (!drop_unchanged_glyphs(rom, size, patch.glyphs, extents)) {
+    report_error("Failed to read ROM image");
+    return false;
+  }
   return write_rom_guarded(rom, size, extents, [&](FILE* image) {
     return write_glyph_rows(image, patch.glyphs) || report_rom_write_failure();
   });

@@ -1,8 +1,11 @@
 // Fuzzes the font-patch text and its import. Whatever the bytes, the text
-// must parse the same whole, in pieces wherever they end, and with CR LF line
-// ends; merging must fold repeated codes as writing their rows in file order
-// would, with one warning each; and imported into a 64-byte image on disk,
-// it must leave exactly those rows over the old bytes, size included.
+// must parse the same whole, byte by byte without the fast paths, in pieces
+// wherever they end, cut into parts at header lines and joined, and with CR
+// LF line ends; merging must fold repeated codes as writing their rows in
+// file order would, with one warning each; and imported into a 64-byte image
+// on disk, it must leave exactly those rows over the old bytes, size
+// included, as must the writing of the glyphs that an image holding some of
+// them already does not hold.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +13,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "codes.h"
 #include "fontimport.h"
 #include "fuzz_common.h"
 #include "patch_parser.h"
+#include "rom_image.h"
 
 // At global scope, beside the library's types, so that the standard algorithms find them.
 inline bool operator==(const PatchGlyph& a, const PatchGlyph& b) {
@@ -55,6 +60,94 @@ PatchText parse_in_pieces(std::string_view text) {
     at += length;
     return true;
   });
+}
+
+// The parse with its glyphs in code order, those of one code in the order given.
+PatchText by_code(PatchText p) {
+  std::stable_sort(p.glyphs.begin(), p.glyphs.end(),
+                   [](const PatchGlyph& a, const PatchGlyph& b) { return a.code < b.code; });
+  return p;
+}
+
+// Where `text` may be cut into parts: its header lines but the first.
+std::vector<size_t> header_lines(std::string_view text) {
+  std::vector<size_t> lines;
+  for (size_t at = 0, next; (next = next_header_line(text.substr(at))) != std::string_view::npos;
+       at += next) {
+    lines.push_back(at + next);
+  }
+  return lines;
+}
+
+// `text` cut into parts at `cuts`, ascending, each parsed on its own; sorted
+// by code when `sorted`, as zenpo sorts them.
+std::vector<PatchPart> parse_in_parts(std::string_view text, std::vector<size_t> cuts,
+                                      bool sorted) {
+  cuts.insert(cuts.begin(), 0);
+  cuts.push_back(text.size());
+  std::vector<PatchPart> parts;
+  for (size_t k = 0; k + 1 < cuts.size(); ++k) {
+    std::string part(text.substr(cuts[k], cuts[k + 1] - cuts[k]));
+    parts.push_back(parse_patch_part(
+        [&, given = false](std::string_view& chunk) mutable {
+          chunk = part;
+          return !std::exchange(given, true);
+        },
+        0, k == 0));
+    if (sorted) sort_patch_glyphs(parts.back().text.glyphs);
+  }
+  return parts;
+}
+
+// Checks that `text`, whose parse is `p`, parses the same cut at each header
+// line, and merges the same cut at up to three of them that `h` picks, the
+// glyphs of each part sorted.
+void check_parts(std::string_view text, PatchText p, uint32_t h) {
+  std::vector<size_t> cuts = header_lines(text);
+  std::vector<size_t> picked;
+  for (size_t i = 0; i < cuts.size(); ++i) {
+    check(same_parse(by_code(join_patch_parts(parse_in_parts(text, {cuts[i]}, false))), by_code(p)),
+          "a patch parses differently in parts");
+    if ((h >> i % 32) & 1 && picked.size() < 3) picked.push_back(cuts[i]);
+  }
+  PatchText joined = join_patch_parts(parse_in_parts(text, picked, true));
+  merge_patch_glyphs(joined);
+  merge_patch_glyphs(p);
+  check(same_parse(joined, p), "sorted parts merge differently");
+}
+
+// Writes `glyphs`, merged, into an image holding `want`, what they make of
+// it, but with some of their rows changed and its end cut by up to 8 bytes;
+// the image after, which must be `want`. Checks on the way that the extents
+// are those of the glyphs written.
+std::string write_changed(std::vector<PatchGlyph> glyphs, const std::string& want, uint32_t h) {
+  std::string old = want.substr(0, std::max(kOldSize, want.size() - h % 9));
+  for (const PatchGlyph& g : glyphs) {
+    size_t at = size_t{g.code} * 8;
+    if (at < old.size() && (h = h * 0x9E3779B1u + g.code) >> 31) old[at] ^= '\x80';
+  }
+  FILE* rom = std::tmpfile();
+  check(rom != nullptr && std::fwrite(old.data(), 1, old.size(), rom) == old.size() &&
+            std::fflush(rom) == 0,
+        "cannot make the image");
+  std::vector<RomExtent> extents;
+  check(drop_unchanged_glyphs(rom, static_cast<int64_t>(old.size()), glyphs, extents, 1 + h % 3),
+        "the image cannot be read");
+  int64_t rows = 0;
+  int64_t extent_rows = 0;
+  for (const PatchGlyph& g : glyphs) rows += glyph_end(g) - int64_t{g.code} * 8;
+  for (size_t i = 0; i < extents.size(); ++i) {
+    check(i == 0 || extents[i].offset > extents[i - 1].offset + extents[i - 1].size,
+          "extents that touch or are out of order");
+    extent_rows += extents[i].size;
+  }
+  check(rows == extent_rows && write_glyph_rows(rom, glyphs),
+        "extents other than the rows written");
+  std::string image(want.size() + 1, '\0');
+  std::rewind(rom);
+  image.resize(std::fread(image.data(), 1, image.size(), rom));
+  (void)std::fclose(rom);
+  return image;
 }
 
 // The glyphs in code order, each with the line of its first header and, row
@@ -111,7 +204,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   PatchText p = parse_font_patch(text);
+  check(same_parse(p, parse_font_patch(text, true)), "the fast paths parse differently");
   check(same_parse(p, parse_in_pieces(text)), "a patch parses differently in pieces");
+  uint32_t h = size ? data[size / 2] * 0x01000193u + static_cast<uint32_t>(size) : 0;
+  if (patch_splits(text)) check_parts(text, p, h);
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string_view("\r\n") : std::string_view(&c, 1);
   // A byte-order mark's bytes would change meaning with a CR among them.
@@ -151,5 +247,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   check(import_into(text, old) == want, "the image is not the rows written one by one");
+  check(write_changed(folded, want, h) == want, "writing what the image lacks misses some");
   return 0;
 }

@@ -26,13 +26,10 @@
 
 #include "codes.h"
 #include "files.h"
+#include "row_parser.h"
 #include "text_encoding.h"
 
 namespace {
-
-// Each byte of a 64-bit word set to 1: multiplied by a byte, that byte in
-// every place, so that eight rows or columns are handled at once.
-constexpr uint64_t kEachByte = 0x0101010101010101u;
 
 // Reads "%x" style: white space, sign, 0x, hex digits; one byte at a time.
 struct HexScan {
@@ -62,6 +59,8 @@ struct PatchParser {
   int row = -1;                   // next row of `glyph`, -1 when none is open
   PatchGlyph glyph{};             // the glyph being read
   bool told_drawing = false;      // a row drawn with '.', '-', '_' or ' ' was warned of
+  int64_t drawing = -1;           // index of that warning in text.warnings, -1 when none
+  bool plain = false;             // byte by byte only, without the fast paths
 };
 
 void warn(PatchText& patch, uint64_t line, std::string text) {
@@ -199,41 +198,11 @@ void end_line(PatchParser& p) {
   p.line_kind = kLineNone;
 }
 
-// Eight bytes from `s`, the first in the low byte.
-uint64_t load_le64(const char* s) {
-  uint64_t x;
-  std::memcpy(&x, s, sizeof x);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  x = __builtin_bswap64(x);
-#endif
-  return x;
-}
-
-// Bit 7 of each byte of the result is set where that byte of `x` is not 0.
-uint64_t nonzero_bytes(uint64_t x) {
-  constexpr uint64_t low7 = kEachByte * 0x7F;
-  return (((x & low7) + low7) | x) & ~low7;
-}
-
-// True when the first eight bytes of a line hold seven columns: the first
-// starts no comment or header and none of the seven ends the line.
-bool has_seven_columns(uint64_t x) {
-  unsigned char first = x & 0xFF;
-  uint64_t newlines = ~nonzero_bytes(x ^ (kEachByte * '\n')) & (kEachByte << 7);
-  return (newlines & ~(uint64_t{0xFF} << 56)) == 0 && first != ';' && first != '#' && first != '@';
-}
-
-// The value of a row from its first seven bytes: byte 0 gives bit 6, byte 6 bit 0.
-uint8_t plain_row_bits(uint64_t x) {
-  // Swapping the bytes puts byte 0 in the high bit of the gathered byte.
-  uint64_t set = __builtin_bswap64(nonzero_bytes(x ^ (kEachByte * '0'))) >> 7;
-  return static_cast<uint8_t>((set * 0x0102040810204080u) >> 57);
-}
-
 // Warns, once a file, of a row drawn as other tools' text formats draw one,
 // with '.', '-', '_' or ' ' for a clear pixel: here each of them is set.
 void note_column(PatchParser& p, char c) {
   if (c != '.' && c != '-' && c != '_' && c != ' ') return;
+  p.drawing = static_cast<int64_t>(p.text.warnings.size());
   warn(p.text, p.line,
        std::string("'") + c +
            "' in this row sets a pixel: only '0' is a clear column (said of the first such "
@@ -244,26 +213,27 @@ void note_column(PatchParser& p, char c) {
 // The same for the seven columns in the low bytes of `x`.
 void note_columns(PatchParser& p, uint64_t x) {
   // Rows of '0' and '1' alone, the usual ones, are told apart at once.
-  constexpr uint64_t seven = kEachByte >> 8;
-  if ((((x | seven) ^ (seven * '1')) & (seven * 0xFF)) == 0) return;
+  if (binary_columns(x)) return;
   for (int i = 0; i < 7 && !p.told_drawing; ++i) note_column(p, static_cast<char>(x >> (8 * i)));
 }
 
-// Takes the usual lines in one step from `s`: a row of seven columns and a
-// LF or CR LF, or a plain header. Returns the bytes taken, 0 for any other
-// line, which is read byte by byte.
+// Takes the usual lines in one step from `s`: whole glyphs of the usual
+// shape, a row of seven columns and a LF or CR LF, or a plain header.
+// Returns the bytes taken, 0 for any other line, which is read byte by byte.
 size_t take_common_line(PatchParser& p, const char* s, const char* end) {
-  if (p.row >= 0 && end - s >= 9) {
-    size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
-    uint64_t x = load_le64(s);
-    if (length && has_seven_columns(x)) {
-      if (!p.told_drawing) note_columns(p, x);
-      put_row(p, plain_row_bits(x));
-      ++p.line;
-      return length;
-    }
+  if (*s == '@') {
+    end_glyph(p);  // a header ends the open glyph, however it is read
+    size_t taken = read_usual_glyphs(s, end, p.told_drawing, p.line, p.text.glyphs);
+    return taken ? taken : take_plain_header(p, s, end);
   }
-  return *s == '@' ? take_plain_header(p, s, end) : 0;
+  if (p.row < 0 || end - s < 9) return 0;
+  size_t length = s[7] == '\n' ? 8 : (s[7] == '\r' && s[8] == '\n') ? 9 : 0;
+  uint64_t x = load_le64(s);
+  if (!length || !has_seven_columns(x)) return 0;
+  if (!p.told_drawing) note_columns(p, x);
+  put_row(p, row_bits(x));
+  ++p.line;
+  return length;
 }
 
 // Reads the columns of a row line from [s, stop).
@@ -280,25 +250,6 @@ void read_header(PatchParser& p, const char* s, const char* stop) {
   while (s < stop && p.hex.stage != 4) scan_hex(p.hex, static_cast<unsigned char>(*s++));
 }
 
-// Sorts glyphs by code, keeping file order among equal codes: codes have 28
-// bits, so four stable counting passes of 7 bits each do it in linear time,
-// with few enough buckets that every pass writes to cached lines.
-void sort_by_code(std::vector<PatchGlyph>& glyphs) {
-  std::vector<PatchGlyph> spare;
-  spare.reserve(glyphs.size());
-  advise_huge_pages(spare.data(), spare.capacity() * sizeof(PatchGlyph));
-  spare.resize(glyphs.size());
-  size_t starts[128];
-  for (int shift : {0, 7, 14, 21}) {
-    std::fill(std::begin(starts), std::end(starts), 0);
-    for (const PatchGlyph& g : glyphs) ++starts[(g.code >> shift) & 0x7F];
-    size_t sum = 0;
-    for (size_t& start : starts) sum += std::exchange(start, sum);
-    for (const PatchGlyph& g : glyphs) spare[starts[(g.code >> shift) & 0x7F]++] = g;
-    glyphs.swap(spare);
-  }
-}
-
 // Parses bytes of the text in UTF-8 (or any encoding that ASCII is part of).
 void parse_bytes(PatchParser& p, std::string_view text) {
   if (text.empty()) return;
@@ -312,7 +263,7 @@ void parse_bytes(PatchParser& p, std::string_view text) {
   const char* s = data;
   while (s < end) {
     if (p.line_kind == kLineNone) {
-      size_t taken = take_common_line(p, s, end);
+      size_t taken = p.plain ? 0 : take_common_line(p, s, end);
       if (taken) {
         s += taken;
         continue;
@@ -341,48 +292,48 @@ void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size) {
   advise_huge_pages(glyphs.data(), glyphs.capacity() * sizeof(PatchGlyph));
 }
 
-}  // namespace
-
-PatchText parse_patch_chunks(const PatchChunks& next, int64_t size) {
+// Runs a parser over the chunks of `next`: from the start of a patch when
+// `first`, else from a header line within one that is not UTF-16.
+PatchParser run_parser(const PatchChunks& next, int64_t size, bool first, bool plain) {
   PatchParser p;
+  p.plain = plain;
   reserve_glyphs(p.text.glyphs, size);
   TextDecoder decoder;
+  if (!first) decoder.encoding = TextEncoding::bytes;  // no byte-order mark within a patch
   std::string_view chunk;
   while (!p.ended && next(chunk)) parse_bytes(p, decode_text(decoder, chunk, false));
   if (!p.ended) parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
-  return std::move(p.text);
+  return p;
 }
 
-PatchText parse_font_patch(std::string_view text) {
+}  // namespace
+
+PatchText parse_patch_chunks(const PatchChunks& next, int64_t size) {
+  return std::move(run_parser(next, size, true, false).text);
+}
+
+PatchText parse_font_patch(std::string_view text, bool plain) {
   bool given = false;
-  return parse_patch_chunks([&](std::string_view& chunk) {
+  auto next = [&](std::string_view& chunk) {
     chunk = text;
     return !std::exchange(given, true);
-  });
+  };
+  return std::move(run_parser(next, 0, true, plain).text);
 }
 
-void merge_patch_glyphs(PatchText& p) {
-  std::vector<PatchGlyph>& g = p.glyphs;
-  auto by_code = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code < b.code; };
-  if (!std::is_sorted(g.begin(), g.end(), by_code)) sort_by_code(g);
-  size_t first = 0;
-  for (size_t i = 1; i < g.size(); ++i) {
-    if (g[i].code != g[first].code) {
-      g[++first] = g[i];
-      continue;
-    }
-    warn(p, g[i].line,
-         "code " + format_code(g[i].code) + " was already given at line " +
-             std::to_string(g[first].line) + "; the later rows win");
-    for (int r = 0; r < 8; ++r) {
-      if (g[i].rows[r] & kRowGiven) g[first].rows[r] = g[i].rows[r];
-    }
-  }
-  if (!g.empty()) g.resize(first + 1);
-  // The warnings of repeats come last: put them among the others by line.
-  auto by_line = [](const PatchWarning& a, const PatchWarning& b) { return a.line < b.line; };
-  if (!std::is_sorted(p.warnings.begin(), p.warnings.end(), by_line))
-    std::stable_sort(p.warnings.begin(), p.warnings.end(), by_line);
+bool patch_splits(std::string_view start) {
+  return start.size() >= 2 && start.compare(0, 2, "\xFF\xFE") != 0 &&
+         start.compare(0, 2, "\xFE\xFF") != 0;
+}
+
+size_t next_header_line(std::string_view bytes) {
+  size_t at = bytes.find("\n@");
+  return at == std::string_view::npos ? at : at + 1;
+}
+
+PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first) {
+  PatchParser p = run_parser(next, size, first, false);
+  return PatchPart{std::move(p.text), p.line - 1, p.ended, p.drawing};
 }

@@ -44,9 +44,51 @@ using PatchChunks = std::function<bool(std::string_view& chunk)>;
 // input's size when it is known (else 0), makes room for its glyphs at once.
 PatchText parse_patch_chunks(const PatchChunks& next, int64_t size = 0);
 
-// Parses a whole patch held in memory.
-PatchText parse_font_patch(std::string_view text);
+// Parses a whole patch held in memory. `plain` reads it byte by byte, with
+// none of the faster paths: the reference that they must agree with.
+PatchText parse_font_patch(std::string_view text, bool plain = false);
+
+// A large patch is cut at header lines into parts that parse side by side:
+// a line that starts with '@' starts a glyph whatever came before it, so a
+// part's glyphs and warnings are those of the whole text but for the number
+// of the lines before it and the warning of a drawn row, given once a file.
+
+// What a part of a patch holds.
+struct PatchPart {
+  PatchText text;        // lines numbered from the part's first, 1
+  uint64_t lines = 0;    // the line ends in it
+  bool ended = false;    // a Ctrl-Z ended the text in it: later parts hold none
+  int64_t drawing = -1;  // index of its warning of a row drawn with '.', '-', '_' or ' '
+};
+
+// True when a patch that starts with the bytes `start` may be cut into parts:
+// it is not UTF-16. False for fewer than two bytes.
+bool patch_splits(std::string_view start);
+
+// Where in `bytes`, which lie within a patch that splits, a part may start:
+// the first '@' after a LF; npos when there is none.
+size_t next_header_line(std::string_view bytes);
+
+// Parses one part of a patch from `next` as parse_patch_chunks, `first` when
+// it starts the patch; any later one starts at next_header_line().
+PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first);
+
+// Runs task(0) to task(count - 1), side by side where it can, and returns
+// once all are done.
+using PatchTasks = std::function<void(size_t count, const std::function<void(size_t)>& task)>;
+
+// Runs the tasks one after another.
+void run_in_turn(size_t count, const std::function<void(size_t)>& task);
+
+// The patch of its parts, in order: what parse_patch_chunks gives for the
+// whole, but that the glyphs are sorted by code, those of one code in file
+// order. The sort runs for all parts side by side on `run`.
+PatchText join_patch_parts(std::vector<PatchPart> parts, const PatchTasks& run = run_in_turn);
+
+// Sorts glyphs by code, keeping the order of those of one code.
+void sort_patch_glyphs(std::vector<PatchGlyph>& glyphs);
 
 // Sorts the glyphs by code and folds each repeated code into its first
-// glyph, row by row, the later rows winning; warns of each repeat.
+// glyph, row by row, the later rows winning; warns of each repeat. The
+// glyphs of one code must come in file order; others in any.
 void merge_patch_glyphs(PatchText& patch);

@@ -68,6 +68,13 @@ void tell_encoding(TextDecoder& d, bool at_end) {
 
 std::string_view decode_text(TextDecoder& d, std::string_view chunk, bool at_end) {
   if (d.encoding == TextEncoding::bytes) return chunk;
+  if (d.encoding == TextEncoding::unknown && d.held.empty() && chunk.size() >= 3 &&
+      chunk.compare(0, 2, "\xFF\xFE") != 0 && chunk.compare(0, 2, "\xFE\xFF") != 0) {
+    // Bytes as they are, told from the first chunk alone: no copy of it.
+    d.encoding = TextEncoding::bytes;
+    if (chunk.compare(0, 3, "\xEF\xBB\xBF") == 0) chunk.remove_prefix(3);
+    return chunk;
+  }
   if (d.encoding == TextEncoding::unknown) {
     d.held.append(chunk);
     tell_encoding(d, at_end);

@@ -103,6 +103,14 @@ TEST(FontPatch, TextsGiveTheseRowsAndWarnings) {
        "/ "
        "46: code -0x76543211 is negative; glyph skipped / 55: code 0x7FFFFFFF is past the largest "
        "code 0xFFFFFFF; glyph skipped"},
+      // Glyphs of the usual shape but for one line: 8 digits, a CR LF header
+      // over LF rows, a CR among the columns, a row short before a header.
+      {glyph("@1234567", "0000001") + glyph("@12345678", "1") + glyph("@3\r", "0000011") +
+           glyph("@4", "1\r00000") + "@5\n0000000\n" + glyph("@6", "1000000"),
+       "3: 03 03 03 03 03 03 03 03 | 4: 60 60 60 60 60 60 60 60 | 5: 00 -- -- -- -- -- -- -- | "
+       "6: 40 40 40 40 40 40 40 40 | 1234567: 01 01 01 01 01 01 01 01 / 10: code 0x12345678 is "
+       "past the largest code 0xFFFFFFF; glyph skipped / 37: " +
+           cut("0x5", 1)},
       // Warnings in line order, those of repeats among the others.
       {glyph("@43", "0000001") + kLetterA + "@43\n1111111\n0000000\n@7\n",
        "41: 08 14 22 22 3E 22 22 00 | 43: 7F 00 01 01 01 01 01 01 / 20: " + cut("0x43", 2) +

@@ -1,0 +1,165 @@
+// A glyph of the usual shape is 9 lines of known lengths: its rows are read
+// with a few word operations each, and one test at the end tells whether
+// all of it had that shape.
+#include "row_parser.h"
+
+#include <algorithm>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "codes.h"
+
+namespace {
+
+// Bit 7 of each byte set where that byte of `x`, below 0x80, is `c` or more.
+constexpr uint64_t at_least(uint64_t x, uint8_t c) {
+  return ((x & kEachByte * 0x7F) + kEachByte * (0x80 - c)) & kEachByte * 0x80;
+}
+
+// Bit 7 of each byte set where that byte of `x` is a hexadecimal digit.
+constexpr uint64_t hex_digits(uint64_t x) {
+  uint64_t decimal = at_least(x, '0') & ~at_least(x, '9' + 1);
+  uint64_t folded = x | kEachByte * 0x20;  // 'A' to 'F' as 'a' to 'f'
+  uint64_t letters = at_least(folded, 'a') & ~at_least(folded, 'f' + 1);
+  return (decimal | letters) & ~x;  // no byte from 0x80 on
+}
+
+// The number that the hexadecimal digits in the high bytes of `x` spell, the
+// last in the top byte; the low bytes are 0, leading zeros, and at least the
+// lowest is one.
+uint32_t hex_value(uint64_t x) {
+  // Each digit's value: its low four bits, plus 9 for a letter (bit 6 set).
+  uint64_t v = (x & kEachByte * 0x0F) + 9 * ((x >> 6) & kEachByte);
+  // Adjacent digits paired up, then pairs, then fours: the lower byte of
+  // each pair holds the higher digit.
+  v = (v >> 8 & 0x000F000F000F000Fu) | (v << 4 & 0x00F000F000F000F0u);
+  v = (v >> 16 & 0x000000FF000000FFu) | (v << 8 & 0x0000FF000000FF00u);
+  return static_cast<uint32_t>(v >> 32 | v << 16);
+}
+
+// Reads a header "@" and 1 to 7 hexadecimal digits, not all 0, ended by LF
+// or CR LF: its code into `code`, the length of its line end into `eol`.
+// Returns the start of the next line, null for any other line.
+const char* usual_header(const char* s, const char* end, uint32_t& code, size_t& eol) {
+  // Seven digits keep the code below kCodeLimit: no check of its range.
+  static_assert(kCodeLimit == 1u << 28, "seven digits are the codes that can be patched");
+  if (end - s < 10 || *s != '@') return nullptr;  // room for 7 digits and CR LF: no end checks
+  uint64_t x = load_le64(s + 1);
+  uint64_t others = ~hex_digits(x) & kEachByte * 0x80;
+  int n = others ? __builtin_ctzll(others) / 8 : 8;  // the digits before the first other byte
+  if (n == 0 || n == 8) return nullptr;
+  const char* t = s + 1 + n;
+  eol = t[0] == '\n' ? 1 : t[0] == '\r' && t[1] == '\n' ? 2 : 0;
+  code = hex_value(x << (8 * (8 - n)));  // the last digit in the top byte, the bytes after it gone
+  if (eol == 0 || code == 0) return nullptr;
+  return t + eol;
+}
+
+// Reads the eight rows of a glyph from `r`, each 7 columns and a line end of
+// `kEol` bytes, into `rows`, row i in byte i; false when any row has another
+// shape, or a column other than '0' and '1' unless `kAnyColumns`.
+template <size_t kEol, bool kAnyColumns>
+bool usual_rows(const char* r, uint64_t& rows) {
+  constexpr uint64_t last = uint64_t{kEol == 1 ? '\n' : '\r'} << 56;
+  uint64_t odd = 0;  // a bit set where some row is not of the usual shape
+  uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i, r += 7 + kEol) {
+    uint64_t x = load_le64(r);
+    uint64_t row;
+    if (kAnyColumns) {
+      odd |= static_cast<uint64_t>(!has_seven_columns(x)) | ((x & ~(kColumnBytes * 0xFF)) ^ last);
+      row = row_bits(x);
+    } else {
+      // Columns of '0' and '1' only are their own bits 0: '1' has it set,
+      // '0' clear. A multiply gathers the seven, byte 0 in bit 6.
+      odd |= (x | kColumnBytes) ^ (kColumnBytes * '1' | last);
+      row = ((x & kColumnBytes) * 0x4020100804020100u) >> 56 & kRowBits;
+    }
+    if (kEol == 2) odd |= static_cast<uint64_t>(r[8] != '\n');
+    bits |= row << (8 * i);
+  }
+  rows = bits | kEachByte * kRowGiven;
+  return odd == 0;
+}
+
+#ifdef __SSE2__
+// usual_rows for LF line ends and columns of '0' and '1', with SSE2: the 64
+// bytes of the rows in four loads, each tested in one step, and the bits 0
+// of their bytes, which are the columns' values, gathered in four.
+bool binary_rows(const char* r, uint64_t& rows) {
+  const __m128i ones = _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes));
+  const __m128i usual =
+      _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes * '1' | uint64_t{'\n'} << 56));
+  __m128i v[4];
+  __m128i same = _mm_set1_epi8(-1);
+  for (size_t i = 0; i < 4; ++i) {
+    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16 * i));
+    same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_or_si128(v[i], ones), usual));
+  }
+  if (_mm_movemask_epi8(same) != 0xFFFF) return false;
+  uint64_t bits = 0;  // bit c of byte i: column c of row i; bit 7 the LF's, 0
+  for (size_t i = 0; i < 4; ++i) {
+    auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi64(v[i], 7)));
+    bits |= uint64_t{mask} << (16 * i);
+  }
+  // Each byte's bits reversed: column 0, the row's bit 6, then in bit 7.
+  bits = (bits >> 1 & kEachByte * 0x55) | (bits & kEachByte * 0x55) << 1;
+  bits = (bits >> 2 & kEachByte * 0x33) | (bits & kEachByte * 0x33) << 2;
+  bits = (bits >> 4 & kEachByte * 0x0F) | (bits & kEachByte * 0x0F) << 4;
+  rows = (bits >> 1 & kEachByte * kRowBits) | kEachByte * kRowGiven;
+  return true;
+}
+#endif
+
+// usual_rows for line ends of `eol` bytes.
+template <bool kAnyColumns>
+bool glyph_rows(const char* r, size_t eol, uint64_t& rows) {
+#ifdef __SSE2__
+  if (eol == 1 && !kAnyColumns) return binary_rows(r, rows);
+#endif
+  return eol == 1 ? usual_rows<1, kAnyColumns>(r, rows) : usual_rows<2, kAnyColumns>(r, rows);
+}
+
+// One glyph of the usual shape at `s` into `g`, but its line; the bytes it
+// takes, 0 when there is none.
+template <bool kAnyColumns>
+size_t usual_glyph(const char* s, const char* end, PatchGlyph& g) {
+  // The line end of the header decides that of the rows.
+  size_t eol = 0;
+  const char* r = usual_header(s, end, g.code, eol);
+  if (!r || static_cast<size_t>(end - r) < 8 * (7 + eol)) return 0;
+  uint64_t rows = 0;
+  bool usual = glyph_rows<kAnyColumns>(r, eol, rows);
+  store_le64(g.rows, rows);
+  return usual ? static_cast<size_t>(r - s) + 8 * (7 + eol) : 0;
+}
+
+// read_usual_glyphs for one kind of columns.
+template <bool kAnyColumns>
+size_t usual_glyphs(const char* s, const char* end, uint64_t& line,
+                    std::vector<PatchGlyph>& glyphs) {
+  const char* start = s;
+  for (;;) {
+    // Read in place: a glyph put together first and then copied would be
+    // read back before its parts are stored, which stalls.
+    PatchGlyph& g = glyphs.emplace_back();
+    size_t taken = usual_glyph<kAnyColumns>(s, end, g);
+    if (taken == 0) {
+      glyphs.pop_back();
+      return static_cast<size_t>(s - start);
+    }
+    g.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
+    s += taken;
+    line += 9;
+  }
+}
+
+}  // namespace
+
+size_t read_usual_glyphs(const char* s, const char* end, bool any_columns, uint64_t& line,
+                         std::vector<PatchGlyph>& glyphs) {
+  return any_columns ? usual_glyphs<true>(s, end, line, glyphs)
+                     : usual_glyphs<false>(s, end, line, glyphs);
+}

@@ -2,7 +2,10 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -123,48 +126,86 @@ void add_extents(std::vector<RomExtent>& extents, const PatchGlyph& g) {
 
 constexpr int64_t kWindow = 1 << 18;
 
-// The old bytes of the image, read a window at a time as the glyphs need them.
-struct OldBytes {
+// Reads `size` bytes of the image at `offset` without moving its position,
+// so that two threads can read it at once; false with errno set.
+bool read_at(FILE* rom, int64_t offset, char* bytes, size_t size) {
+  while (size > 0) {
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD got = 0;
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(rom)));
+    auto want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    if (!ReadFile(handle, bytes, want, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) {
+      errno = EIO;
+      return false;
+    }
+#else
+    ssize_t got = pread(fileno(rom), bytes, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+#endif
+    if (got == 0) {
+      errno = EIO;  // the image is shorter than it said
+      return false;
+    }
+    offset += static_cast<int64_t>(got);
+    bytes += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Glyphs being sifted in place, sorted by code: those kept move to the
+// front; and the old bytes of the image, read a window at a time as the
+// glyphs need them.
+struct Sifted {
+  PatchGlyph* glyphs;
+  size_t count;
+  std::vector<RomExtent>& extents;
   FILE* rom;
   int64_t size;  // of the image
-  int64_t start = 0;
-  size_t used = 0;
+  size_t short_stretch;
+  int64_t start = 0;                                     // of the window
+  size_t used = 0;                                       // bytes in the window
   std::unique_ptr<char[]> bytes{new char[kWindow + 8]};  // a window and the rest of a slot
+  size_t kept = 0;
+  size_t stretch = 0;      // first of the unchanged glyphs that came last
+  bool pending = false;    // there are such glyphs, not yet kept or dropped
+  bool open_left = false;  // and they do not follow a changed glyph that they join
 };
 
 // Reads the window from the slot of glyph `i` to that of the last glyph whose
 // slot ends within kWindow bytes of it, and not past the image; false with
 // errno set when it cannot.
-bool read_window(OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t i) {
-  int64_t start = int64_t{glyphs[i].code} * 8;
+bool read_window(Sifted& s, size_t i) {
+  int64_t start = int64_t{s.glyphs[i].code} * 8;
   // Codes apart: no more than a window's slots to search, and a binary
   // search reads but a few of them.
-  auto first = glyphs.begin() + static_cast<ptrdiff_t>(i);
-  auto last = first + std::min<ptrdiff_t>(glyphs.end() - first, kWindow / 8);
+  const PatchGlyph* first = s.glyphs + i;
+  const PatchGlyph* last = first + std::min<size_t>(s.count - i, kWindow / 8);
   // The first code whose slot ends past the window.
   auto past = static_cast<uint32_t>((start + kWindow) / 8);
-  auto after = std::lower_bound(first + 1, last, past,
-                                [](const PatchGlyph& g, uint32_t code) { return g.code < code; });
+  const PatchGlyph* after = std::lower_bound(
+      first + 1, last, past, [](const PatchGlyph& g, uint32_t code) { return g.code < code; });
   int64_t end = int64_t{after[-1].code} * 8 + 8;
-  old.start = start;
-  old.used = static_cast<size_t>(std::min(end, old.size) - start);
-  if (!seek_file(old.rom, start, SEEK_SET)) return false;
-  if (std::fread(old.bytes.get(), 1, old.used, old.rom) == old.used) return true;
-  if (std::ferror(old.rom) == 0) errno = EIO;  // the image is shorter than it said
-  return false;
+  s.start = start;
+  s.used = static_cast<size_t>(std::min(end, s.size) - start);
+  return read_at(s.rom, start, s.bytes.get(), s.used);
 }
 
 // 1 when the image holds the rows of glyph `i` already, 0 when not, -1 with
 // errno set when it cannot be read.
-int holds_glyph(OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t i) {
-  const PatchGlyph& g = glyphs[i];
+int holds_glyph(Sifted& s, size_t i) {
+  const PatchGlyph& g = s.glyphs[i];
   int64_t offset = int64_t{g.code} * 8;
   int n = given_rows(g);
-  if (offset + n > old.size) return 0;  // it reaches past the end
-  if (offset < old.start || offset + n > old.start + static_cast<int64_t>(old.used)) {
-    if (!read_window(old, glyphs, i)) return -1;
+  if (offset + n > s.size) return 0;  // it reaches past the end
+  if (offset < s.start || offset + n > s.start + static_cast<int64_t>(s.used)) {
+    if (!read_window(s, i)) return -1;
   }
-  const char* bytes = old.bytes.get() + (offset - old.start);
+  const char* bytes = s.bytes.get() + (offset - s.start);
   char rows[8];
   if (whole_glyph(g, rows)) return std::memcmp(bytes, rows, sizeof rows) == 0 ? 1 : 0;
   for (int r = 0; r < n; ++r) {
@@ -175,37 +216,26 @@ int holds_glyph(OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t i) 
 
 // The number of glyphs from `j` on, glyph j - 1 being held, that are whole,
 // each join the one before and lie in the window, which holds them already.
-size_t held_run(const OldBytes& old, const std::vector<PatchGlyph>& glyphs, size_t j) {
+size_t held_run(const Sifted& s, size_t j) {
   // One pass of a few word operations a glyph: a patch applied again is
   // mostly such runs.
-  if (given_rows(glyphs[j - 1]) != 8) return 0;
+  if (given_rows(s.glyphs[j - 1]) != 8) return 0;
   size_t k = j;
-  for (; k < glyphs.size(); ++k) {
-    const PatchGlyph& g = glyphs[k];
-    int64_t at = int64_t{g.code} * 8 - old.start;
+  for (; k < s.count; ++k) {
+    const PatchGlyph& g = s.glyphs[k];
+    int64_t at = int64_t{g.code} * 8 - s.start;
     uint64_t rows;
     std::memcpy(&rows, g.rows, sizeof rows);
-    if (g.code != glyphs[k - 1].code + 1 || (rows & kEveryRow) != kEveryRow ||
-        at + 8 > static_cast<int64_t>(old.used)) {
+    if (g.code != s.glyphs[k - 1].code + 1 || (rows & kEveryRow) != kEveryRow ||
+        at + 8 > static_cast<int64_t>(s.used)) {
       break;
     }
     uint64_t bytes;
-    std::memcpy(&bytes, old.bytes.get() + at, sizeof bytes);
+    std::memcpy(&bytes, s.bytes.get() + at, sizeof bytes);
     if (bytes != (rows & ~kEveryRow)) break;
   }
   return k - j;
 }
-
-// Glyphs being sifted in place: those kept move to the front.
-struct Sifted {
-  std::vector<PatchGlyph>& glyphs;
-  std::vector<RomExtent>& extents;
-  size_t short_stretch;
-  size_t kept = 0;
-  size_t stretch = 0;      // first of the unchanged glyphs that came last
-  bool pending = false;    // there are such glyphs, not yet kept or dropped
-  bool open_left = false;  // and they do not follow a changed glyph that they join
-};
 
 void keep(Sifted& s, size_t i) {
   s.glyphs[s.kept++] = s.glyphs[i];
@@ -226,18 +256,11 @@ bool joins(const PatchGlyph& a, const PatchGlyph& b) {
   return given_rows(a) == 8 && b.code == a.code + 1;
 }
 
-}  // namespace
-
-int64_t glyph_end(const PatchGlyph& g) { return int64_t{g.code} * 8 + given_rows(g); }
-
-bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& glyphs,
-                           std::vector<RomExtent>& extents, size_t short_stretch) {
-  extents.clear();
-  OldBytes old{rom, size};
-  Sifted s{glyphs, extents, short_stretch};
-  for (size_t i = 0; i < glyphs.size(); ++i) {
-    bool joined = i > 0 && joins(glyphs[i - 1], glyphs[i]);
-    int held = holds_glyph(old, glyphs, i);
+// Sifts the glyphs of `s`; false with errno set when the image cannot be read.
+bool sift(Sifted& s) {
+  for (size_t i = 0; i < s.count; ++i) {
+    bool joined = i > 0 && joins(s.glyphs[i - 1], s.glyphs[i]);
+    int held = holds_glyph(s, i);
     if (held < 0) return false;
     if (held == 0) {
       end_stretch(s, i, joined);
@@ -250,10 +273,53 @@ bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& gly
       s.stretch = i;
       s.open_left = !joined;
     }
-    i += held_run(old, glyphs, i + 1);
+    i += held_run(s, i + 1);
   }
-  end_stretch(s, glyphs.size(), false);
-  glyphs.resize(s.kept);
+  end_stretch(s, s.count, false);
+  return true;
+}
+
+}  // namespace
+
+int64_t glyph_end(const PatchGlyph& g) { return int64_t{g.code} * 8 + given_rows(g); }
+
+bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& glyphs,
+                           std::vector<RomExtent>& extents, const DropOptions& options) {
+  size_t halves = glyphs.size() < options.apart ? 1 : 2;
+  std::vector<RomExtent> own[2];
+  std::vector<std::unique_ptr<Sifted>> sifts;
+  for (size_t h = 0; h < halves; ++h) {
+    size_t first = glyphs.size() * h / halves;
+    size_t end = glyphs.size() * (h + 1) / halves;
+    sifts.push_back(std::unique_ptr<Sifted>(
+        new Sifted{glyphs.data() + first, end - first, own[h], rom, size, options.short_stretch}));
+  }
+  bool read[2] = {true, true};
+  int error[2] = {0, 0};
+  options.run(halves, [&](size_t h) {
+    read[h] = sift(*sifts[h]);
+    error[h] = errno;
+  });
+  for (size_t h = 0; h < halves; ++h) {
+    if (read[h]) continue;
+    errno = error[h];
+    return false;
+  }
+  // The second half's glyphs and extents after the first's, joined where they touch.
+  size_t kept = sifts[0]->kept;
+  if (halves == 2) {
+    std::copy_n(sifts[1]->glyphs, sifts[1]->kept, glyphs.data() + kept);
+    kept += sifts[1]->kept;
+    for (const RomExtent& e : own[1]) {
+      if (!own[0].empty() && own[0].back().offset + own[0].back().size == e.offset) {
+        own[0].back().size += e.size;
+      } else {
+        own[0].push_back(e);
+      }
+    }
+  }
+  glyphs.resize(kept);
+  extents = std::move(own[0]);
   return true;
 }
 

@@ -34,17 +34,24 @@ bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes);
 // The end of the image that the rows of `g` reach.
 int64_t glyph_end(const PatchGlyph& g);
 
-// Unchanged glyphs fewer than this in a row, between changed ones that they
-// join, are written all the same: one write instead of two.
-constexpr size_t kShortStretch = 512;
+// How drop_unchanged_glyphs() goes about it.
+struct DropOptions {
+  // Unchanged glyphs fewer than this in a row, between changed ones that
+  // they join, are written all the same: one write instead of two.
+  size_t short_stretch = 512;
+  // Runs the two halves of an array of at least `apart` glyphs side by
+  // side, each reading the image where it needs without moving its position.
+  PatchTasks run = run_in_turn;
+  size_t apart = size_t{1} << 16;
+};
 
 // Drops from `glyphs`, sorted by code and apart, the glyphs whose rows the
-// image of `size` bytes holds already, but for stretches of fewer than
-// `short_stretch` of them between changed ones that they join. Sets `extents`
-// to those that the glyphs left fill, ascending and apart. False with errno
-// set when the image cannot be read.
+// image of `size` bytes holds already, but for short stretches of them
+// between changed ones that they join. Sets `extents` to those that the
+// glyphs left fill, ascending and apart. False with errno set when the image
+// cannot be read.
 bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& glyphs,
-                           std::vector<RomExtent>& extents, size_t short_stretch = kShortStretch);
+                           std::vector<RomExtent>& extents, const DropOptions& options = {});
 
 // Writes the given rows of `glyphs`, sorted by code, into the image, a run of
 // adjacent rows at a time; false on failure, errno set, EINTR when an

@@ -3,6 +3,7 @@
 // parts side by side, each on a core of its own.
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -48,29 +49,35 @@ void read_part(PartRead& r) {
     if (!more) return false;
     size_t want = r.length < 0 ? kBlock : static_cast<size_t>(std::min<int64_t>(r.length, kBlock));
     size_t got = std::fread(block.get(), 1, want, r.font);
+    if (got < want && std::ferror(r.font)) {
+      r.failed = true;
+      r.error = errno;  // before any other call can change it
+    }
     more = got == want && (r.length < 0 || (r.length -= static_cast<int64_t>(got)) > 0);
     chunk = std::string_view(block.get(), got);
     return true;
   };
   r.part = parse_patch_part(next, r.size, r.first);
-  r.failed = std::ferror(r.font) != 0;
-  r.error = errno;
 }
 
 // Where the second part of the patch of `size` bytes open as `font` starts,
 // read through `other`, another stream of the same file; 0 when the patch
-// does not split there.
+// does not split there, -1 with errno set when `other` cannot be read.
 int64_t find_cut(FILE* font, FILE* other, int64_t size) {
   FileIdentity a = identity_of(font);
   FileIdentity b = identity_of(other);
   if (!a.known || !b.known || a.device != b.device || a.file != b.file) return 0;
   std::vector<char> window(kCutWindow);
   size_t got = std::fread(window.data(), 1, 2, other);
-  if (!patch_splits(std::string_view(window.data(), got))) return 0;
+  bool splits = patch_splits(std::string_view(window.data(), got));
   int64_t middle = size / 2;
-  if (!seek_file(other, middle, SEEK_SET)) return 0;
-  got = std::fread(window.data(), 1, window.size(), other);
-  size_t at = next_header_line(std::string_view(window.data(), got));
+  if (splits && seek_file(other, middle, SEEK_SET)) {
+    got = std::fread(window.data(), 1, window.size(), other);
+  }
+  // A read error is the file's, whichever stream met it.
+  if (std::ferror(other)) return -1;
+  size_t at =
+      splits ? next_header_line(std::string_view(window.data(), got)) : std::string_view::npos;
   if (at == std::string_view::npos) return 0;
   int64_t cut = middle + static_cast<int64_t>(at);
   return seek_file(other, cut, SEEK_SET) ? cut : 0;
@@ -96,38 +103,42 @@ void run_side_by_side(size_t count, const std::function<void(size_t)>& task) {
 
 // Parses the patch at `path`, open as `font`, in two parts; false when it
 // does not split, having read nothing of `font`.
-bool parse_in_parts(FILE* font, const char* path, PatchText& patch, bool& read) {
+bool parse_in_parts(FILE* font, const char* path, std::vector<PatchPart>& parts, bool& read) {
   int64_t size = regular_file_size(font);
   if (size < kSplitFrom || std::thread::hardware_concurrency() < 2) return false;
   FILE* other = open_for_reading(path);
   if (!other) return false;
   int64_t cut = find_cut(font, other, size);
+  int error = errno;
   PartRead first{font, cut, true, size, {}};
   PartRead second{other, -1, false, size - cut, {}};
   if (cut > 0) {
     run_side_by_side(2, [&](size_t k) { read_part(k == 0 ? first : second); });
   }
   (void)std::fclose(other);  // read only: a failed close loses nothing
+  if (cut < 0) {
+    read = false;
+    errno = error;
+    return true;
+  }
   if (cut == 0) return false;
   // A read error after a Ctrl-Z is none: the text ended before it.
   PartRead& failed = first.failed || first.part.ended ? first : second;
   read = !failed.failed;
   errno = failed.error;
-  std::vector<PatchPart> parts;
   parts.push_back(std::move(first.part));
   parts.push_back(std::move(second.part));
-  patch = join_patch_parts(std::move(parts), run_side_by_side);
   return true;
 }
 
-// Parses `font` block by block, up to its end or a Ctrl-Z; false on a read
-// error, errno set.
-bool parse_font_file(FILE* font, const char* path, PatchText& patch) {
+// Parses `font` block by block, up to its end or a Ctrl-Z, into one part or
+// two; false on a read error, errno set.
+bool parse_font_file(FILE* font, const char* path, std::vector<PatchPart>& parts) {
   bool read = true;
-  if (parse_in_parts(font, path, patch, read)) return read;
+  if (parse_in_parts(font, path, parts, read)) return read;
   PartRead whole{font, -1, true, regular_file_size(font), {}};
   read_part(whole);
-  patch = std::move(whole.part.text);
+  parts.push_back(std::move(whole.part));
   errno = whole.error;
   return !whole.failed;
 }
@@ -135,10 +146,11 @@ bool parse_font_file(FILE* font, const char* path, PatchText& patch) {
 }  // namespace
 
 bool patch_text_font(FILE* rom, const char* path) {
-  PatchText patch;
-  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, path, patch); })) {
+  std::vector<PatchPart> parts;
+  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, path, parts); })) {
     return false;
   }
+  PatchText patch = join_patch_parts(std::move(parts), run_side_by_side);
   merge_patch_glyphs(patch);
   for (const PatchWarning& w : patch.warnings) report_warning(path, w.line, w.text);
   if (patch.glyphs.empty()) {
@@ -151,7 +163,9 @@ bool patch_text_font(FILE* rom, const char* path) {
   warn_of_growth(size, glyph_end(patch.glyphs.back()), path, patch.glyphs.back().line);
   // Rows that the image holds already need no write, nor their old bytes kept.
   std::vector<RomExtent> extents;
-  if (!drop_unchanged_glyphs(rom, size, patch.glyphs, extents)) {
+  DropOptions options;
+  options.run = run_side_by_side;
+  if (!drop_unchanged_glyphs(rom, size, patch.glyphs, extents, options)) {
     report_error("Failed to read ROM image");
     return false;
   }

@@ -131,7 +131,8 @@ std::string write_changed(std::vector<PatchGlyph> glyphs, const std::string& wan
             std::fflush(rom) == 0,
         "cannot make the image");
   std::vector<RomExtent> extents;
-  check(drop_unchanged_glyphs(rom, static_cast<int64_t>(old.size()), glyphs, extents, 1 + h % 3),
+  DropOptions options{1 + h % 3, run_in_turn, 1 + h % 8};
+  check(drop_unchanged_glyphs(rom, static_cast<int64_t>(old.size()), glyphs, extents, options),
         "the image cannot be read");
   int64_t rows = 0;
   int64_t extent_rows = 0;

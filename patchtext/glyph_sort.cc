@@ -39,9 +39,11 @@ bool counting_pass(const PatchGlyph* from, size_t n, PatchGlyph* to, Digit d) {
   const uint32_t mask = (1u << d.width) - 1;
   std::fill_n(starts, mask + 1, 0);
   for (size_t i = 0; i < n; ++i) ++starts[(from[i].code >> d.shift) & mask];
-  if (std::count(starts, starts + mask + 1, n) == 1) return false;
   size_t sum = 0;
-  for (size_t b = 0; b <= mask; ++b) sum += std::exchange(starts[b], sum);
+  for (size_t b = 0; b <= mask; ++b) {
+    if (starts[b] == n) return false;
+    sum += std::exchange(starts[b], sum);
+  }
   for (size_t i = 0; i < n; ++i) to[starts[(from[i].code >> d.shift) & mask]++] = from[i];
   return true;
 }
@@ -66,27 +68,79 @@ struct PartScan {
 // The parts' glyphs being put into one array in code order.
 struct PartsSort {
   std::vector<std::vector<PatchGlyph>>& parts;
+  const std::vector<uint64_t>& lines;  // lines before each part, added to its glyphs'
   std::vector<PartScan> scans{};
-  int shift = 0;  // a glyph's bucket is its code >> shift
-  std::vector<std::vector<size_t>>
-      starts{};                // for each part, where its next glyph of each bucket goes
-  std::vector<size_t> ends{};  // where each bucket ends in `sorted`
+  int shift = 0;                              // a glyph's bucket is its code >> shift
+  std::vector<std::vector<size_t>> starts{};  // where each part's next glyph of a bucket goes
+  std::vector<size_t> ends{};                 // where each bucket ends in `sorted`
   std::vector<PatchGlyph> sorted{};
 };
 
+// Counts the lines of part `k`'s glyphs from the start of the patch, and
+// looks at its codes.
 void scan_part(PartsSort& s, size_t k) {
-  const std::vector<PatchGlyph>& glyphs = s.parts[k];
-  PartScan& scan = s.scans[k];
+  std::vector<PatchGlyph>& glyphs = s.parts[k];
+  uint64_t before = s.lines[k];
+  uint32_t largest = 0;
+  bool descends = false;  // without a branch: shuffled codes make it a coin toss
   for (size_t i = 0; i < glyphs.size(); ++i) {
-    scan.largest = std::max(scan.largest, glyphs[i].code);
-    if (i > 0 && glyphs[i - 1].code > glyphs[i].code) scan.sorted = false;
+    PatchGlyph& g = glyphs[i];
+    g.line = static_cast<uint32_t>(std::min<uint64_t>(g.line + before, UINT32_MAX));
+    largest = std::max(largest, g.code);
+    descends |= i > 0 && glyphs[i - 1].code > g.code;
   }
+  s.scans[k] = PartScan{largest, !descends};
+}
+
+// True when each part is in code order and its codes come after those of
+// the parts before, as an ascending patch's are: one after the other they
+// are sorted.
+bool in_order(const PartsSort& s) {
+  for (size_t k = 0; k < s.parts.size(); ++k) {
+    if (!s.scans[k].sorted) return false;
+    if (k > 0 && !s.parts[k].empty() && !s.parts[k - 1].empty() &&
+        s.parts[k].front().code < s.parts[k - 1].back().code) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The parts one after another in the first one's array, which has room
+// for them all.
+std::vector<PatchGlyph> append_parts(PartsSort& s) {
+  std::vector<PatchGlyph> whole = std::move(s.parts[0]);
+  size_t total = whole.size();
+  for (size_t k = 1; k < s.parts.size(); ++k) total += s.parts[k].size();
+  whole.reserve(total);
+  for (size_t k = 1; k < s.parts.size(); ++k) {
+    whole.insert(whole.end(), s.parts[k].begin(), s.parts[k].end());
+    s.parts[k] = {};
+  }
+  return whole;
 }
 
 void count_part(PartsSort& s, size_t k) {
   std::vector<size_t>& counts = s.starts[k];
   counts.assign(kBuckets, 0);
   for (const PatchGlyph& g : s.parts[k]) ++counts[g.code >> s.shift];
+}
+
+// Makes room for all the glyphs (task 0 of two) and counts the glyphs of
+// each bucket in every part (task 1); a single task does both.
+void make_room_and_count(PartsSort& s, size_t task, size_t tasks) {
+  if (task == 0) {
+    size_t total = 0;
+    for (const std::vector<PatchGlyph>& part : s.parts) total += part.size();
+    // Side by side with the counts: the system clears each page of a new
+    // array as it is first written.
+    s.sorted.reserve(total);
+    advise_huge_pages(s.sorted.data(), total * sizeof(PatchGlyph));
+    s.sorted.resize(total);
+  }
+  if (task == 1 || tasks == 1) {
+    for (size_t k = 0; k < s.parts.size(); ++k) count_part(s, k);
+  }
 }
 
 // Turns the counts of each part into where its glyphs go: bucket by bucket,
@@ -117,24 +171,6 @@ void sort_buckets(PartsSort& s, size_t half, size_t halves) {
   }
 }
 
-// Puts sorted parts one after another, when each code of a part comes
-// after those of the parts before: the same as sorting them.
-bool append_in_order(PartsSort& s, std::vector<PatchGlyph>& whole) {
-  for (size_t k = 1; k < s.parts.size(); ++k) {
-    if (!s.scans[k].sorted || !s.scans[0].sorted) return false;
-    if (!s.parts[k].empty() && !s.parts[k - 1].empty() &&
-        s.parts[k].front().code < s.parts[k - 1].back().code) {
-      return false;
-    }
-  }
-  whole = std::move(s.parts[0]);
-  for (size_t k = 1; k < s.parts.size(); ++k) {
-    whole.insert(whole.end(), s.parts[k].begin(), s.parts[k].end());
-    s.parts[k] = {};
-  }
-  return true;
-}
-
 }  // namespace
 
 void sort_by_low_bits(PatchGlyph* glyphs, size_t n, int bits, PatchGlyph* spare) {
@@ -143,7 +179,12 @@ void sort_by_low_bits(PatchGlyph* glyphs, size_t n, int bits, PatchGlyph* spare)
     return;
   }
   if (bits == 0) return;
-  int passes = (bits + kDigitBits - 1) / kDigitBits;
+  // Digits of no more buckets than glyphs, unless that takes more passes
+  // than 4 bits a pass would: clearing and summing the counts of a pass
+  // then costs no more than counting the glyphs.
+  int most = kDigitBits;
+  while (most > 4 && (size_t{1} << most) > n) --most;
+  int passes = (bits + most - 1) / most;
   int width = (bits + passes - 1) / passes;
   PatchGlyph* sorted = glyphs;  // where the glyphs are, in the order of the passes so far
   PatchGlyph* other = spare;
@@ -167,24 +208,18 @@ void sort_patch_glyphs(std::vector<PatchGlyph>& glyphs) {
 }
 
 std::vector<PatchGlyph> sort_parts(std::vector<std::vector<PatchGlyph>>& parts,
-                                   const PatchTasks& run) {
-  PartsSort s{parts, std::vector<PartScan>(parts.size())};
+                                   const std::vector<uint64_t>& lines, const PatchTasks& run) {
+  if (parts.empty()) return {};
+  PartsSort s{parts, lines, std::vector<PartScan>(parts.size())};
   run(parts.size(), [&](size_t k) { scan_part(s, k); });
-  std::vector<PatchGlyph> whole;
-  if (append_in_order(s, whole)) return whole;
+  if (in_order(s)) return append_parts(s);
   uint32_t largest = 0;
-  size_t total = 0;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    largest = std::max(largest, s.scans[k].largest);
-    total += parts[k].size();
-  }
+  for (const PartScan& scan : s.scans) largest = std::max(largest, scan.largest);
   s.shift = std::max(0, bit_width(largest) - kDigitBits);
   s.starts.resize(parts.size());
-  run(parts.size(), [&](size_t k) { count_part(s, k); });
+  size_t tasks = std::min<size_t>(parts.size(), 2);
+  run(tasks, [&](size_t task) { make_room_and_count(s, task, tasks); });
   place_buckets(s);
-  s.sorted.reserve(total);
-  advise_huge_pages(s.sorted.data(), total * sizeof(PatchGlyph));
-  s.sorted.resize(total);
   run(parts.size(), [&](size_t k) { move_part(s, k); });
   run(parts.size(), [&](size_t half) { sort_buckets(s, half, parts.size()); });
   return std::move(s.sorted);

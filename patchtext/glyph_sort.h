@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "patch_parser.h"
@@ -11,7 +12,7 @@
 void sort_by_low_bits(PatchGlyph* glyphs, size_t n, int bits, PatchGlyph* spare);
 
 // The glyphs of `parts` in one array in code order, those of one code in
-// the order of the parts; each step runs for all parts side by side on
-// `run`. The parts are left empty.
+// the order of the parts, with `lines[k]` added to the lines of part k; each
+// step runs for the parts side by side on `run`. The parts are left empty.
 std::vector<PatchGlyph> sort_parts(std::vector<std::vector<PatchGlyph>>& parts,
-                                   const PatchTasks& run);
+                                   const std::vector<uint64_t>& lines, const PatchTasks& run);

@@ -44,8 +44,12 @@ void run_in_turn(size_t count, const std::function<void(size_t)>& task) {
 }
 
 void merge_patch_glyphs(PatchText& p) {
-  sort_patch_glyphs(p.glyphs);
-  fold_repeats(p);
+  // Codes that only ascend, the usual patch's, need neither sort nor fold.
+  auto not_above = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code >= b.code; };
+  if (std::adjacent_find(p.glyphs.begin(), p.glyphs.end(), not_above) != p.glyphs.end()) {
+    sort_patch_glyphs(p.glyphs);
+    fold_repeats(p);
+  }
   // The warnings of repeats come last: put them among the others by line.
   auto by_line = [](const PatchWarning& a, const PatchWarning& b) { return a.line < b.line; };
   if (!std::is_sorted(p.warnings.begin(), p.warnings.end(), by_line))
@@ -55,14 +59,13 @@ void merge_patch_glyphs(PatchText& p) {
 PatchText join_patch_parts(std::vector<PatchPart> parts, const PatchTasks& run) {
   PatchText whole;
   std::vector<std::vector<PatchGlyph>> glyphs;
-  uint64_t before = 0;  // lines of the parts before this one
+  std::vector<uint64_t> lines;  // lines of the parts before each
+  uint64_t before = 0;
   bool told = false;
   for (size_t k = 0; k < parts.size() && (k == 0 || !parts[k - 1].ended); ++k) {
     PatchPart& part = parts[k];
-    for (PatchGlyph& g : part.text.glyphs) {
-      g.line = static_cast<uint32_t>(std::min<uint64_t>(g.line + before, UINT32_MAX));
-    }
     glyphs.push_back(std::move(part.text.glyphs));
+    lines.push_back(before);
     for (size_t i = 0; i < part.text.warnings.size(); ++i) {
       // A drawn row is warned of once a file: not again once a part before told.
       if (told && static_cast<int64_t>(i) == part.drawing) continue;
@@ -72,6 +75,6 @@ PatchText join_patch_parts(std::vector<PatchPart> parts, const PatchTasks& run) 
     told |= part.drawing >= 0;
     before += part.lines;
   }
-  whole.glyphs = sort_parts(glyphs, run);
+  whole.glyphs = sort_parts(glyphs, lines, run);
   return whole;
 }

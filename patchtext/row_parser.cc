@@ -85,39 +85,82 @@ bool usual_rows(const char* r, uint64_t& rows) {
 }
 
 #ifdef __SSE2__
-// usual_rows for LF line ends and columns of '0' and '1', with SSE2: the 64
-// bytes of the rows in four loads, each tested in one step, and the bits 0
-// of their bytes, which are the columns' values, gathered in four.
-bool binary_rows(const char* r, uint64_t& rows) {
-  const __m128i ones = _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes));
-  const __m128i usual =
-      _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes * '1' | uint64_t{'\n'} << 56));
-  __m128i v[4];
-  __m128i same = _mm_set1_epi8(-1);
-  for (size_t i = 0; i < 4; ++i) {
-    v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16 * i));
-    same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_or_si128(v[i], ones), usual));
-  }
-  if (_mm_movemask_epi8(same) != 0xFFFF) return false;
-  uint64_t bits = 0;  // bit c of byte i: column c of row i; bit 7 the LF's, 0
-  for (size_t i = 0; i < 4; ++i) {
-    auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi64(v[i], 7)));
-    bits |= uint64_t{mask} << (16 * i);
-  }
+// The rows of a glyph from their columns' values, bit c of byte i being
+// column c of row i, bit 7 clear.
+uint64_t rows_of_columns(uint64_t bits) {
   // Each byte's bits reversed: column 0, the row's bit 6, then in bit 7.
   bits = (bits >> 1 & kEachByte * 0x55) | (bits & kEachByte * 0x55) << 1;
   bits = (bits >> 2 & kEachByte * 0x33) | (bits & kEachByte * 0x33) << 2;
   bits = (bits >> 4 & kEachByte * 0x0F) | (bits & kEachByte * 0x0F) << 4;
-  rows = (bits >> 1 & kEachByte * kRowBits) | kEachByte * kRowGiven;
-  return true;
+  return (bits >> 1 & kEachByte * kRowBits) | kEachByte * kRowGiven;
+}
+
+// Bit 0 of each of the 16 bytes of `v`, the first byte's in bit 0: the
+// value of a column of '0' or '1'.
+uint32_t low_bits(__m128i v) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_slli_epi64(v, 7)));
+}
+
+// usual_rows for LF line ends and columns of '0' and '1', with SSE2: the 64
+// bytes of the rows in four loads, each tested in one step.
+bool binary_rows(const char* r, uint64_t& rows) {
+  const __m128i ones = _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes));
+  const __m128i usual =
+      _mm_set1_epi64x(static_cast<int64_t>(kColumnBytes * '1' | uint64_t{'\n'} << 56));
+  uint32_t odd = 0;
+  uint64_t bits = 0;  // bit c of byte i: column c of row i; bit 7 the LF's, 0
+  for (size_t i = 0; i < 4; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16 * i));
+    odd |= _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(v, ones), usual)) ^ 0xFFFF;
+    bits |= uint64_t{low_bits(v)} << (16 * i);
+  }
+  rows = rows_of_columns(bits);
+  return odd == 0;
+}
+
+// For CR LF rows, what binary_rows tests each byte with: the bits set in
+// it, then the byte that it must then be; 0 past the 72 bytes of the rows.
+constexpr std::array<std::array<uint8_t, 80>, 2> kCrLfRows = [] {
+  std::array<std::array<uint8_t, 80>, 2> bytes{};
+  for (size_t i = 0; i < 72; ++i) {
+    bytes[0][i] = i % 9 < 7 ? 1 : 0;
+    bytes[1][i] = i % 9 < 7 ? '1' : i % 9 == 7 ? '\r' : '\n';
+  }
+  return bytes;
+}();
+
+// binary_rows for CR LF line ends: 72 bytes in five loads, which read 8
+// bytes past the rows.
+bool binary_rows_crlf(const char* r, uint64_t& rows) {
+  uint32_t odd = 0;
+  uint64_t low = 0;   // the values of bytes 0 to 63 as columns
+  uint64_t high = 0;  // and of bytes 64 to 79
+  for (size_t i = 0; i < 5; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16 * i));
+    auto ones = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kCrLfRows[0].data() + 16 * i));
+    auto usual = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kCrLfRows[1].data() + 16 * i));
+    uint32_t same = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(v, ones), usual));
+    odd |= (same | (i == 4 ? 0xFF00 : 0)) ^ 0xFFFF;  // the 8 bytes past the rows are no matter
+    (i < 4 ? low : high) |= uint64_t{low_bits(v)} << (i < 4 ? 16 * i : 0);
+  }
+  uint64_t bits = 0;
+  for (size_t k = 0; k < 8; ++k) {
+    uint64_t row = k < 7 ? low >> (9 * k) : low >> 63 | high << 1;
+    bits |= (row & kRowBits) << (8 * k);
+  }
+  rows = rows_of_columns(bits);
+  return odd == 0;
 }
 #endif
 
-// usual_rows for line ends of `eol` bytes.
+// usual_rows for line ends of `eol` bytes, the text ending at `end`.
 template <bool kAnyColumns>
-bool glyph_rows(const char* r, size_t eol, uint64_t& rows) {
+bool glyph_rows(const char* r, const char* end, size_t eol, uint64_t& rows) {
 #ifdef __SSE2__
   if (eol == 1 && !kAnyColumns) return binary_rows(r, rows);
+  if (!kAnyColumns && end - r >= 80) return binary_rows_crlf(r, rows);
+#else
+  (void)end;
 #endif
   return eol == 1 ? usual_rows<1, kAnyColumns>(r, rows) : usual_rows<2, kAnyColumns>(r, rows);
 }
@@ -131,7 +174,7 @@ size_t usual_glyph(const char* s, const char* end, PatchGlyph& g) {
   const char* r = usual_header(s, end, g.code, eol);
   if (!r || static_cast<size_t>(end - r) < 8 * (7 + eol)) return 0;
   uint64_t rows = 0;
-  bool usual = glyph_rows<kAnyColumns>(r, eol, rows);
+  bool usual = glyph_rows<kAnyColumns>(r, end, eol, rows);
   store_le64(g.rows, rows);
   return usual ? static_cast<size_t>(r - s) + 8 * (7 + eol) : 0;
 }

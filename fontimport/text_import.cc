@@ -1,6 +1,7 @@
 // The text import: reads and parses the whole patch, then writes what of it
 // the image does not hold yet. A large patch is read and parsed in two
 // parts side by side, each on a core of its own.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -143,6 +144,64 @@ bool parse_font_file(FILE* font, const char* path, std::vector<PatchPart>& parts
   return !whole.failed;
 }
 
+// What the image holds, looked at before the parts of a patch are joined.
+struct EarlyDrop {
+  bool done = false;  // the parts were looked at
+  bool read = true;   // and the image could be read; else the errno in `error`
+  int error = 0;
+  std::vector<RomExtent> extents{};  // left to write
+  PatchGlyph last{};                 // the glyph of the highest code, its line from the start
+};
+
+// True when the codes of a patch in two parts, one after the other, only
+// ascend: then each glyph is as it will be written.
+bool only_ascend(const std::vector<PatchPart>& parts) {
+  if (parts.size() != 2 || parts[0].ended) return false;
+  bool ascend[2];
+  run_side_by_side(2, [&](size_t k) {
+    const std::vector<PatchGlyph>& g = parts[k].text.glyphs;
+    auto not_above = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code >= b.code; };
+    ascend[k] = std::adjacent_find(g.begin(), g.end(), not_above) == g.end();
+  });
+  const std::vector<PatchGlyph>& a = parts[0].text.glyphs;
+  const std::vector<PatchGlyph>& b = parts[1].text.glyphs;
+  return ascend[0] && ascend[1] && (a.empty() || b.empty() || a.back().code < b.front().code);
+}
+
+// Drops the glyphs that the image holds from each part of a patch whose codes
+// only ascend, side by side, before the parts are joined: what the image
+// holds is then never copied, nor sorted. Done when the patch is of that kind.
+EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts) {
+  EarlyDrop d;
+  int64_t size = stream_size(rom);  // a failure is told where the size is needed
+  if (size < 0 || !only_ascend(parts)) return d;
+  bool second = !parts[1].text.glyphs.empty();
+  const std::vector<PatchGlyph>& top = parts[second ? 1 : 0].text.glyphs;
+  if (top.empty()) return d;
+  d.done = true;
+  d.last = top.back();
+  uint64_t before = second ? parts[0].lines : 0;
+  d.last.line = static_cast<uint32_t>(std::min<uint64_t>(d.last.line + before, UINT32_MAX));
+  std::vector<RomExtent> own[2];
+  bool read[2];
+  int error[2];
+  run_side_by_side(2, [&](size_t k) {
+    read[k] = drop_unchanged_glyphs(rom, size, parts[k].text.glyphs, own[k]);
+    error[k] = errno;
+  });
+  d.read = read[0] && read[1];
+  d.error = read[0] ? error[1] : error[0];
+  d.extents = std::move(own[0]);
+  for (const RomExtent& e : own[1]) {
+    if (!d.extents.empty() && d.extents.back().offset + d.extents.back().size == e.offset) {
+      d.extents.back().size += e.size;
+    } else {
+      d.extents.push_back(e);
+    }
+  }
+  return d;
+}
+
 }  // namespace
 
 bool patch_text_font(FILE* rom, const char* path) {
@@ -150,22 +209,26 @@ bool patch_text_font(FILE* rom, const char* path) {
   if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, path, parts); })) {
     return false;
   }
+  EarlyDrop early = drop_early(rom, parts);
   PatchText patch = join_patch_parts(std::move(parts), run_side_by_side);
   merge_patch_glyphs(patch);
   for (const PatchWarning& w : patch.warnings) report_warning(path, w.line, w.text);
-  if (patch.glyphs.empty()) {
+  if (patch.glyphs.empty() && !early.done) {
     // Nothing to write is worth saying: the file may be no patch at all.
     report_warning(path, 0, "no glyph in it can be written: the image is unchanged");
     return true;
   }
   int64_t size = rom_size_for_patch(rom);
   if (size < 0) return false;
-  warn_of_growth(size, glyph_end(patch.glyphs.back()), path, patch.glyphs.back().line);
+  const PatchGlyph& last = early.done ? early.last : patch.glyphs.back();
+  warn_of_growth(size, glyph_end(last), path, last.line);
   // Rows that the image holds already need no write, nor their old bytes kept.
-  std::vector<RomExtent> extents;
+  std::vector<RomExtent> extents = std::move(early.extents);
   DropOptions options;
   options.run = run_side_by_side;
-  if (!drop_unchanged_glyphs(rom, size, patch.glyphs, extents, options)) {
+  if (early.done ? !early.read
+                 : !drop_unchanged_glyphs(rom, size, patch.glyphs, extents, options)) {
+    errno = early.done ? early.error : errno;
     report_error("Failed to read ROM image");
     return false;
   }

@@ -1,6 +1,8 @@
 // The text import: reads and parses the whole patch, then writes what of it
 // the image does not hold yet. A large patch is read and parsed in two
-// parts side by side, each on a core of its own.
+// parts side by side, each on a core of its own; one of more glyphs than
+// memory should hold has them moved to spill files as they come, and is
+// then read back and written a range of codes at a time.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,10 +16,12 @@
 #include "console.h"
 #include "files.h"
 #include "fontimport.h"
+#include "glyph_spill.h"
 #include "import_steps.h"
 #include "patch_parser.h"
 #include "rom_guard.h"
 #include "rom_image.h"
+#include "spilled_text.h"
 
 namespace {
 
@@ -34,6 +38,8 @@ struct PartRead {
   int64_t length;  // bytes of the part, -1 for all to the end of the file
   bool first;      // the part that starts the patch
   int64_t size;    // bytes to make room for glyphs of, 0 when unknown
+  size_t held;     // glyphs kept in memory at most; more go to `store`
+  GlyphStore& store;
   PatchPart part;
   bool failed = false;
   int error = 0;  // errno of the failed read
@@ -58,7 +64,10 @@ void read_part(PartRead& r) {
     chunk = std::string_view(block.get(), got);
     return true;
   };
-  r.part = parse_patch_part(next, r.size, r.first);
+  GlyphSink sink{r.held, [&](std::vector<PatchGlyph>& glyphs) {
+                   spill_glyphs(r.store, glyphs, kRomBackupPlace.folder);
+                 }};
+  r.part = parse_patch_part(next, r.size, r.first, sink);
 }
 
 // Where the second part of the patch of `size` bytes open as `font` starts,
@@ -102,17 +111,20 @@ void run_side_by_side(size_t count, const std::function<void(size_t)>& task) {
   for (std::thread& thread : threads) thread.join();
 }
 
-// Parses the patch at `path`, open as `font`, in two parts; false when it
-// does not split, having read nothing of `font`.
-bool parse_in_parts(FILE* font, const char* path, std::vector<PatchPart>& parts, bool& read) {
+// Parses the patch at `path`, open as `font`, in two parts, keeping `held`
+// glyphs in memory at most; false when it does not split, having read
+// nothing of `font`.
+bool parse_in_parts(FILE* font, const char* path, size_t held, std::vector<PatchPart>& parts,
+                    std::vector<GlyphStore>& stores, bool& read) {
   int64_t size = regular_file_size(font);
   if (size < kSplitFrom || std::thread::hardware_concurrency() < 2) return false;
   FILE* other = open_for_reading(path);
   if (!other) return false;
   int64_t cut = find_cut(font, other, size);
   int error = errno;
-  PartRead first{font, cut, true, size, {}};
-  PartRead second{other, -1, false, size - cut, {}};
+  stores.resize(2);
+  PartRead first{font, cut, true, size, held / 2, stores[0], {}};
+  PartRead second{other, -1, false, size - cut, held / 2, stores[1], {}};
   if (cut > 0) {
     run_side_by_side(2, [&](size_t k) { read_part(k == 0 ? first : second); });
   }
@@ -133,11 +145,14 @@ bool parse_in_parts(FILE* font, const char* path, std::vector<PatchPart>& parts,
 }
 
 // Parses `font` block by block, up to its end or a Ctrl-Z, into one part or
-// two; false on a read error, errno set.
-bool parse_font_file(FILE* font, const char* path, std::vector<PatchPart>& parts) {
+// two, each with its store of the glyphs past `held`; false on a read error,
+// errno set.
+bool parse_font_file(FILE* font, const char* path, size_t held, std::vector<PatchPart>& parts,
+                     std::vector<GlyphStore>& stores) {
   bool read = true;
-  if (parse_in_parts(font, path, parts, read)) return read;
-  PartRead whole{font, -1, true, regular_file_size(font), {}};
+  if (parse_in_parts(font, path, held, parts, stores, read)) return read;
+  stores.resize(1);
+  PartRead whole{font, -1, true, regular_file_size(font), held, stores[0], {}};
   read_part(whole);
   parts.push_back(std::move(whole.part));
   errno = whole.error;
@@ -202,13 +217,8 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts) {
   return d;
 }
 
-}  // namespace
-
-bool patch_text_font(FILE* rom, const char* path) {
-  std::vector<PatchPart> parts;
-  if (!read_font_file(path, [&](FILE* font) { return parse_font_file(font, path, parts); })) {
-    return false;
-  }
+// Applies the patch at `path`, parsed into `parts` that all fit in memory.
+bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts) {
   EarlyDrop early = drop_early(rom, parts);
   PatchText patch = join_patch_parts(std::move(parts), run_side_by_side);
   merge_patch_glyphs(patch);
@@ -235,4 +245,21 @@ bool patch_text_font(FILE* rom, const char* path) {
   return write_rom_guarded(rom, size, extents, [&](FILE* image) {
     return write_glyph_rows(image, patch.glyphs) || report_rom_write_failure();
   });
+}
+
+}  // namespace
+
+bool patch_text_font(FILE* rom, const char* path, size_t held) {
+  std::vector<PatchPart> parts;
+  std::vector<GlyphStore> stores;
+  bool done = read_font_file(
+      path, [&](FILE* font) { return parse_font_file(font, path, held, parts, stores); });
+  auto spilled = [](const GlyphStore& s) { return s.spilled > 0; };
+  if (done) {
+    done = std::any_of(stores.begin(), stores.end(), spilled)
+               ? patch_spilled_text(rom, path, parts, stores, held)
+               : patch_held_text(rom, path, parts);
+  }
+  for (GlyphStore& s : stores) close_glyph_store(s);
+  return done;
 }

@@ -281,27 +281,33 @@ void parse_bytes(PatchParser& p, std::string_view text) {
   }
 }
 
-// Makes room in `glyphs` for what a patch of `size` bytes usually holds, so
-// that they need not move as they come; nothing for an unknown size.
-void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size) {
+// Makes room in `glyphs` for what a patch of `size` bytes usually holds, but
+// no more than `most`, so that they need not move as they come; nothing for
+// an unknown size.
+void reserve_glyphs(std::vector<PatchGlyph>& glyphs, int64_t size, uint64_t most) {
   // A glyph of the usual shape takes at least 11 bytes ("@1" and eight empty
   // lines); odder files still work, the vector then grows as it goes. No
   // more than 16 Mi glyphs, and no more than a 32-bit process can spare.
-  constexpr uint64_t most = std::min<uint64_t>(SIZE_MAX / 4096, uint64_t{1} << 24);
+  most = std::min<uint64_t>({most, SIZE_MAX / 4096, uint64_t{1} << 24});
   glyphs.reserve(std::min(static_cast<uint64_t>(std::max<int64_t>(size, 0)) / 11, most));
   advise_huge_pages(glyphs.data(), glyphs.capacity() * sizeof(PatchGlyph));
 }
 
 // Runs a parser over the chunks of `next`: from the start of a patch when
 // `first`, else from a header line within one that is not UTF-16.
-PatchParser run_parser(const PatchChunks& next, int64_t size, bool first, bool plain) {
+PatchParser run_parser(const PatchChunks& next, int64_t size, bool first, bool plain,
+                       const GlyphSink& sink = {}) {
   PatchParser p;
   p.plain = plain;
-  reserve_glyphs(p.text.glyphs, size);
+  // A chunk adds a few thousand glyphs past the sink's bound before it takes them.
+  reserve_glyphs(p.text.glyphs, size, sink.take ? sink.at + (1 << 15) : UINT64_MAX);
   TextDecoder decoder;
   if (!first) decoder.encoding = TextEncoding::bytes;  // no byte-order mark within a patch
   std::string_view chunk;
-  while (!p.ended && next(chunk)) parse_bytes(p, decode_text(decoder, chunk, false));
+  while (!p.ended && next(chunk)) {
+    parse_bytes(p, decode_text(decoder, chunk, false));
+    if (sink.take && p.text.glyphs.size() >= sink.at) sink.take(p.text.glyphs);
+  }
   if (!p.ended) parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline
   end_glyph(p);
@@ -333,7 +339,8 @@ size_t next_header_line(std::string_view bytes) {
   return at == std::string_view::npos ? at : at + 1;
 }
 
-PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first) {
-  PatchParser p = run_parser(next, size, first, false);
+PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first,
+                           const GlyphSink& sink) {
+  PatchParser p = run_parser(next, size, first, false, sink);
   return PatchPart{std::move(p.text), p.line - 1, p.ended, p.drawing};
 }

@@ -69,9 +69,20 @@ bool patch_splits(std::string_view start);
 // the first '@' after a LF; npos when there is none.
 size_t next_header_line(std::string_view bytes);
 
+// Takes the glyphs that a parse has found once they are `at` or more, so
+// that memory stays bounded however long the patch: `take` may move them
+// away, clearing the vector, and those found later then follow them in file
+// order; or it may leave them, to be kept with the rest.
+struct GlyphSink {
+  size_t at = 0;
+  std::function<void(std::vector<PatchGlyph>& glyphs)> take;
+};
+
 // Parses one part of a patch from `next` as parse_patch_chunks, `first` when
-// it starts the patch; any later one starts at next_header_line().
-PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first);
+// it starts the patch; any later one starts at next_header_line(). Glyphs
+// go to `sink` as it asks, between chunks.
+PatchPart parse_patch_part(const PatchChunks& next, int64_t size, bool first,
+                           const GlyphSink& sink = {});
 
 // Runs task(0) to task(count - 1), side by side where it can, and returns
 // once all are done.

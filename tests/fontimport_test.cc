@@ -1,12 +1,17 @@
+#include "fontimport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "files.h"
+#include "glyph_spill.h"
 #include "rom_guard.h"
 #include "rom_image.h"
 
@@ -99,6 +104,100 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
     EXPECT_TRUE(image == (done ? expected : old)) << image.size() << " bytes";
     (void)std::fclose(rom);
   }
+}
+
+// A patch of `glyphs` glyphs in every shape that the parser warns of:
+// repeated codes, short glyphs, bad headers, drawn rows, CR LF, comments,
+// codes past a bucket of 4096; a Ctrl-Z at byte `stop` when it is given.
+std::string odd_patch(size_t glyphs, unsigned seed, size_t stop = std::string::npos) {
+  std::mt19937 random(seed);
+  auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
+  std::string text;
+  char line[16];
+  for (size_t i = 0; i < glyphs; ++i) {
+    const unsigned code = pick(20) == 0 ? 0x123400 + pick(9) : 1 + pick(0x3000);
+    std::snprintf(line, sizeof line, pick(300) == 0 ? "@-%X\n" : "@%X\n", code);
+    text += pick(500) == 0 ? "@zz\n" : pick(400) == 0 ? "; note\n" : line;
+    const unsigned rows = pick(30) == 0 ? pick(8) : 8;
+    for (unsigned r = 0; r < rows; ++r) {
+      for (int c = 0; c < 7; ++c) text += pick(1000) == 0 ? '.' : "01"[pick(2)];
+      text += pick(10) == 0 ? "\r\n" : "\n";
+    }
+  }
+  if (stop < text.size()) text[stop] = 0x1A;
+  return text;
+}
+
+// The image after `patch` went into a copy of `old`, holding `held` glyphs,
+// then what the run printed; "failed" ends it when it failed.
+std::string patched(const std::string& path, const std::string& old, size_t held) {
+  FILE* rom = std::tmpfile();
+  EXPECT_TRUE(rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0 &&
+              std::fwrite(old.data(), 1, old.size(), rom) == old.size());
+  testing::internal::CaptureStderr();
+  bool done = patch_text_font(rom, path.c_str(), held);
+  std::string printed = testing::internal::GetCapturedStderr();
+  std::string image(0x123500 * 8, '?');
+  std::rewind(rom);
+  image.resize(std::fread(image.data(), 1, image.size(), rom));
+  (void)std::fclose(rom);
+  return image + printed + (done ? "" : "failed");
+}
+
+TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
+  const std::string path = testing::TempDir() + "odd.txt";
+  const std::string old = pattern(0x3000 * 8);
+  // Under the size that is parsed in two parts, past it, and past it with a
+  // Ctrl-Z in the first part, which leaves the second unread.
+  for (auto [glyphs, stop] : {std::pair<size_t, size_t>(3000, std::string::npos),
+                              std::pair<size_t, size_t>(70000, std::string::npos),
+                              std::pair<size_t, size_t>(70000, 1000000)}) {
+    FILE* font = std::fopen(path.c_str(), "wb");
+    const std::string text = odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop);
+    ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
+                std::fclose(font) == 0);
+    const std::string whole = patched(path, old, kGlyphsHeld);
+    ASSERT_GT(whole.size(), old.size());
+    for (size_t held : {0, 5, 2000}) EXPECT_TRUE(patched(path, old, held) == whole) << held;
+    // Applied again, nothing changes: the image keeps the bytes it has.
+    const std::string again = whole.substr(0, 0x123409 * 8);
+    EXPECT_EQ(patched(path, again, 5).substr(0, again.size()), again);
+  }
+  (void)std::remove(path.c_str());
+}
+
+TEST(GatherCodeRange, GlyphsLeftInMemoryFollowThoseSpilled) {
+  PatchText patch = parse_font_patch(odd_patch(5000, 7));
+  std::vector<GlyphStore> stores(2);
+  // The first store spills half its glyphs; the second none, as when no
+  // spill file could be made.
+  const std::vector<PatchGlyph> all = patch.glyphs;
+  std::vector<PatchGlyph> half(patch.glyphs.begin(), patch.glyphs.begin() + 1200);
+  spill_glyphs(stores[0], half, testing::TempDir().c_str());
+  ASSERT_TRUE(half.empty() && stores[0].spilled == 1200);
+  stores[0].rest.assign(patch.glyphs.begin() + 1200, patch.glyphs.begin() + 2500);
+  stores[1].rest.assign(patch.glyphs.begin() + 2500, patch.glyphs.end());
+  patch.warnings.clear();
+  merge_patch_glyphs(patch);
+  PatchText joined;
+  for (CodeRange range : plan_code_ranges(stores, 1000)) {
+    // Only a range of one bucket of codes holds more glyphs than asked.
+    auto in_range = [&](const PatchGlyph& g) {
+      return g.code >= range.first && g.code < range.end;
+    };
+    EXPECT_TRUE(range.end - range.first == 4096 ||
+                std::count_if(all.begin(), all.end(), in_range) <= 1000);
+    PatchText part;
+    ASSERT_TRUE(gather_code_range(stores, range, 1000, part));
+    joined.glyphs.insert(joined.glyphs.end(), part.glyphs.begin(), part.glyphs.end());
+    joined.warnings.insert(joined.warnings.end(), part.warnings.begin(), part.warnings.end());
+  }
+  close_glyph_store(stores[0]);
+  ASSERT_EQ(joined.glyphs.size(), patch.glyphs.size());
+  for (size_t i = 0; i < patch.glyphs.size(); ++i) {
+    EXPECT_EQ(std::memcmp(&joined.glyphs[i], &patch.glyphs[i], sizeof(PatchGlyph)), 0) << i;
+  }
+  EXPECT_EQ(joined.warnings.size(), patch.warnings.size());
 }
 
 }  // namespace

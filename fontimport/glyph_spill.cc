@@ -1,0 +1,110 @@
+// Glyphs spilled to a file and read back by ranges of codes.
+#include "glyph_spill.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "codes.h"
+#include "files.h"
+#include "spill_file.h"
+
+namespace {
+
+// A bucket holds the codes that share all but their low 12 bits.
+constexpr int kBucketBits = 12;
+constexpr size_t kBuckets = size_t{kCodeLimit} >> kBucketBits;
+
+// Glyphs read back from a spill file at a time.
+constexpr size_t kReadGlyphs = size_t{1} << 16;
+
+void count_codes(std::vector<uint64_t>& counts, const PatchGlyph* g, size_t n) {
+  if (counts.empty()) counts.resize(kBuckets);
+  for (size_t i = 0; i < n; ++i) ++counts[g[i].code >> kBucketBits];
+}
+
+// Adds the glyphs of [g, g + n) that lie in `range` to `range_text`, folding
+// what it holds whenever it reaches `limit`.
+void take_in_range(const PatchGlyph* g, size_t n, uint64_t before, CodeRange range, size_t most,
+                   size_t& limit, PatchText& range_text) {
+  for (size_t i = 0; i < n; ++i) {
+    if (g[i].code < range.first || g[i].code >= range.end) continue;
+    PatchGlyph glyph = g[i];
+    glyph.line = static_cast<uint32_t>(std::min<uint64_t>(glyph.line + before, UINT32_MAX));
+    range_text.glyphs.push_back(glyph);
+    if (range_text.glyphs.size() < limit) continue;
+    // Folding keeps the first glyph of each code first, with its line: the
+    // glyphs read later then fold into it as if they had all been held.
+    merge_patch_glyphs(range_text);
+    limit = std::max(most, 2 * range_text.glyphs.size());
+  }
+}
+
+}  // namespace
+
+void spill_glyphs(GlyphStore& store, std::vector<PatchGlyph>& glyphs, const char* folder) {
+  if (store.stuck || glyphs.empty()) return;
+  if (!store.file) store.file = open_spill_file(folder);
+  // Glyphs written in part are not counted: a later read stops before them.
+  if (!store.file ||
+      !seek_file(store.file, static_cast<int64_t>(store.spilled * sizeof(PatchGlyph)), SEEK_SET) ||
+      std::fwrite(glyphs.data(), sizeof(PatchGlyph), glyphs.size(), store.file) != glyphs.size()) {
+    store.stuck = true;
+    return;
+  }
+  count_codes(store.counts, glyphs.data(), glyphs.size());
+  store.spilled += glyphs.size();
+  glyphs.clear();
+}
+
+void close_glyph_store(GlyphStore& store) {
+  if (store.file) (void)std::fclose(store.file);  // nothing of it is kept
+  store.file = nullptr;
+}
+
+std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most) {
+  std::vector<uint64_t> counts(kBuckets);
+  for (const GlyphStore& s : stores) {
+    for (size_t b = 0; b < s.counts.size(); ++b) counts[b] += s.counts[b];
+    count_codes(counts, s.rest.data(), s.rest.size());
+  }
+  std::vector<CodeRange> ranges;
+  uint64_t held = 0;
+  for (size_t b = 0; b < kBuckets; ++b) {
+    if (!counts[b]) continue;
+    auto first = static_cast<uint32_t>(b << kBucketBits);
+    auto end = static_cast<uint32_t>((b + 1) << kBucketBits);
+    if (ranges.empty() || held + counts[b] > most) {
+      ranges.push_back({first, end});
+      held = 0;
+    }
+    ranges.back().end = end;
+    held += counts[b];
+  }
+  return ranges;
+}
+
+bool gather_code_range(const std::vector<GlyphStore>& stores, CodeRange range, size_t most,
+                       PatchText& range_text) {
+  range_text = PatchText{};
+  size_t limit = std::max<size_t>(most, 1);
+  // Room for all at once: a vector that grows would hold its old copy too.
+  range_text.glyphs.reserve(limit);
+  std::unique_ptr<PatchGlyph[]> block;
+  for (const GlyphStore& s : stores) {
+    if (s.spilled && !block) block.reset(new PatchGlyph[kReadGlyphs]);
+    if (s.spilled && !seek_file(s.file, 0, SEEK_SET)) return false;
+    for (uint64_t left = s.spilled; left > 0;) {
+      auto want = static_cast<size_t>(std::min<uint64_t>(left, kReadGlyphs));
+      if (std::fread(block.get(), sizeof(PatchGlyph), want, s.file) != want) {
+        if (!std::ferror(s.file)) errno = EIO;  // the file ended before its glyphs
+        return false;
+      }
+      take_in_range(block.get(), want, s.before, range, most, limit, range_text);
+      left -= want;
+    }
+    take_in_range(s.rest.data(), s.rest.size(), s.before, range, most, limit, range_text);
+  }
+  merge_patch_glyphs(range_text);
+  return true;
+}

@@ -1,0 +1,16 @@
+// The text import of a patch whose glyphs went to spill files.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+#include "glyph_spill.h"
+#include "patch_parser.h"
+
+// Applies the patch at `path`, parsed into `parts` whose glyphs are in
+// `stores` (one each) and the parts themselves, a range of at most `held`
+// glyphs at a time: once to learn its warnings and what it changes, once
+// more to write that. Prints as patch_text_font() and returns the same.
+bool patch_spilled_text(FILE* rom, const char* path, std::vector<PatchPart>& parts,
+                        std::vector<GlyphStore>& stores, size_t held);

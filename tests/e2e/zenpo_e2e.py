@@ -4,7 +4,7 @@
 # and file systems. The parsers have unit tests of their own. Run it so:
 #     python3 tests/e2e/zenpo_e2e.py --zenpo /abs/path/to/zenpo [--runner WINE] [unittest args]
 import argparse, collections, gzip, os, pathlib, random, resource, shlex, shutil, signal
-import subprocess, sys, tempfile, unittest
+import subprocess, sys, tempfile, threading, unittest
 
 PROGRAMS = {}  # zenpo, zenpo-dump and zenpo-convert: their paths, from --zenpo
 RUNNER = []  # what runs them, from --runner: wine for .exe files
@@ -93,6 +93,12 @@ class Test(unittest.TestCase):
         if WINDOWS:  # console lines end in CR LF
             proc.stdout, proc.stderr = (o and o.replace(b"\r\n", b"\n") for o in (proc.stdout, proc.stderr))
         return proc
+
+    # zenpo under strace, its calls tampered with as `inject` says; no leak check, which cannot
+    # work under a tracer.
+    def traced(self, inject, *args, strace=(), **kw):
+        return self.run_(*args or ["font.txt"], **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
+                         runner=["strace", "-o", "/dev/null", *strace, "-e", "inject=" + inject])
 
     # The run printed these bytes and ended so, and the files hold these bytes.
     def expect(self, proc, stdout, stderr=b"", status=0, files=()):
@@ -216,17 +222,12 @@ class IntactImageTest(Test):
         if WINDOWS or shutil.which("strace") is None:
             self.skipTest("needs strace, which tampers with the calls of a POSIX process")
 
-        # zenpo under strace, its calls tampered with as `inject` says; no leak check, which
-        # cannot work under a tracer.
-        def traced(inject, *args, strace=(), **kw):
-            return self.run_(*args or ["font.txt"], **kw, env={"LC_ALL": "C", "ASAN_OPTIONS": "detect_leaks=0"},
-                             runner=["strace", "-o", "/dev/null", *strace, "-e", "inject=" + inject])
         text = glyphs(range(2, 0x100, 2))  # glyphs apart: a write each, all inside the image
         for when in (1, 3, 50):  # the first write, one part-way and the last but some
             for name in ("SIGINT", "SIGTERM", "SIGHUP"):
                 with self.subTest(when=when, signal=name):
                     self.fresh({CG: IMAGE, "font.txt": text})
-                    self.expect(traced("write:signal=%s:when=%d" % (name, when)), done(target_only=True),
+                    self.expect(self.traced("write:signal=%s:when=%d" % (name, when)), done(target_only=True),
                                 status=-getattr(signal, name), files={CG: IMAGE})
         # A write that fails as the interrupt comes is told of all the same, sent by a whole glyph
         # (the third write) or by a row of glyph 0x8, cut short (the fifth, after its warning); and
@@ -240,35 +241,73 @@ class IntactImageTest(Test):
                 ("font.bin", IMAGE, "sendfile:error=EIO:when=2", b"Failed to read font file: "
                  b"Input/output error\n", 1)]:
             self.fresh({CG: IMAGE, name: font})
-            self.expect(traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
+            self.expect(self.traced(inject, name), done(target_only=True), stderr, status, {CG: IMAGE})
         # A font that the kernel will not copy and that cannot be read either (into an empty image,
         # whose old bytes need no read); only the font's calls fail, not those of a dynamic loader.
         self.fresh({CG: b"", "font.bin": IMAGE})
-        self.expect(traced("copy_file_range,read:error=EIO:when=1", "font.bin", strace=["-P", os.path.realpath(
+        self.expect(self.traced("copy_file_range,read:error=EIO:when=1", "font.bin", strace=["-P", os.path.realpath(
             self.path("font.bin"))]), done(target_only=True), warning(0, "the image grows from 0 to 2048 bytes",
             "font.bin") + b"Failed to read font file: Input/output error\n", 1, {CG: b""})
         # A transfer in the kernel that fails at once leaves the work to plain reads and writes.
         for inject in ("sendfile:error=EINVAL:when=1", "copy_file_range:error=EXDEV:when=1"):
             self.fresh({CG: IMAGE, "font.bin": PATCH_A})
-            self.expect(traced(inject, "font.bin"), done(), files={CG: PATCH_A + IMAGE[len(PATCH_A):]})
+            self.expect(self.traced(inject, "font.bin"), done(), files={CG: PATCH_A + IMAGE[len(PATCH_A):]})
         # An interrupted output is removed, and the file it was to replace stays (the first write
         # is the line that names the image).
         self.fresh({CG: bytes(2048), "out.txt": b"; old\n"})
-        self.expect(traced("write:signal=SIGINT:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
+        self.expect(self.traced("write:signal=SIGINT:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
                     SOURCE, sigint, {"out.txt": b"; old\n"})
         self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
         # A failed close is a failed write (the first close is that of the old output, read first;
         # a dynamic loader would close files of its own before).
         if b"ld-linux" not in pathlib.Path(PROGRAMS["zenpo-dump"]).read_bytes()[:1024]:
-            self.expect(traced("close:error=EIO:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
+            self.expect(self.traced("close:error=EIO:when=2", "-o", "out.txt", program="zenpo-dump"), b"",
                         b"Source file is the SUBSYSCG.ROM\nzenpo-dump: out.txt: cannot write it: "
                         b"Input/output error\n", 1, {"out.txt": b"; old\n"})
         self.assertEqual(sorted(os.listdir(self.dir)), [CG, "out.txt"])
         # A signal ignored by whoever started zenpo (nohup) stays ignored.
         self.fresh({CG: IMAGE, "font.txt": text})
         ignore = lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)
-        self.expect(traced("write:signal=SIGHUP:when=3", preexec_fn=ignore), done(), files={CG: bytes(
+        self.expect(self.traced("write:signal=SIGHUP:when=3", preexec_fn=ignore), done(), files={CG: bytes(
             0x2A if i >= 16 and i // 8 % 2 == 0 else IMAGE[i] for i in range(2048))})
+
+
+# Patches large enough to be read in two parts side by side, and past the glyphs that memory holds,
+# which then wait in spill files: the same bytes as any patch, and the same undo.
+class LargePatchTest(Test):
+    def test_past_what_memory_holds(self):
+        # Codes 1 to 0x23FFFF, row r of code c "\n" (0x7F) where bit r of c is set, else "0\n" (0x3F):
+        # 45 MB, over an image of 18 MiB that it fills, whose old bytes go to a spill file too.
+        codes = range(1, 0x240000)
+        rows = ["".join("\n" if c >> r & 1 else "0\n" for r in range(8)) for c in range(256)]
+        text = "".join("@%X\n%s" % (c, rows[c & 0xFF]) for c in codes).encode()
+        image = bytes(range(256)) * 0x12000
+        new = bytes(0x7F if c >> r & 1 else 0x3F for c in range(256) for r in range(8))
+        patched = image[:8] + new[8:] + new * (len(image) // 2048 - 1)
+        # A fifth of it, parsed in two parts but held; whole from a file and, in one part, from a pipe.
+        fifth = text[:text.index(b"\n@", len(text) // 5) + 1]
+        for font, name, pipe in ((fifth, "font.txt", False), (text, "font.txt", False), (text, "pipe.txt", True)):
+            with self.subTest(size=len(font), pipe=pipe):
+                self.fresh({CG: image, name: FIFO if pipe else font})
+                if pipe:
+                    writer = threading.Thread(target=pathlib.Path(self.path(name)).write_bytes, args=(font,),
+                                              daemon=True)
+                    writer.start()
+                end = (font.count(b"@") + 1) * 8
+                self.expect(self.run_(name), done(), files={CG: patched[:end] + image[end:]})
+                if pipe:
+                    writer.join(10)
+        if WINDOWS or shutil.which("strace") is None:
+            return
+        # Interrupted in the first range of codes, written a MiB at a time, or failing in the second.
+        for inject, stderr, status in (("write:signal=SIGINT:when=2", b"", -signal.SIGINT),
+                                       ("write:error=ENOSPC:when=14", b"Failed to write ROM image: No space "
+                                        b"left on device\n", 1)):
+            with self.subTest(inject=inject):
+                self.fresh({CG: image, "font.txt": text})
+                image_only = ["-P", os.path.realpath(self.path(CG))]
+                self.expect(self.traced(inject, strace=image_only), done(target_only=True), stderr, status,
+                            {CG: image})
 
 
 class ConvertTest(Test):

@@ -126,37 +126,6 @@ void add_extents(std::vector<RomExtent>& extents, const PatchGlyph& g) {
 
 constexpr int64_t kWindow = 1 << 18;
 
-// Reads `size` bytes of the image at `offset` without moving its position,
-// so that two threads can read it at once; false with errno set.
-bool read_at(FILE* rom, int64_t offset, char* bytes, size_t size) {
-  while (size > 0) {
-#ifdef _WIN32
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-    DWORD got = 0;
-    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(rom)));
-    auto want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-    if (!ReadFile(handle, bytes, want, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) {
-      errno = EIO;
-      return false;
-    }
-#else
-    ssize_t got = pread(fileno(rom), bytes, size, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-#endif
-    if (got == 0) {
-      errno = EIO;  // the image is shorter than it said
-      return false;
-    }
-    offset += static_cast<int64_t>(got);
-    bytes += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 // Glyphs being sifted in place, sorted by code: those kept move to the
 // front; and the old bytes of the image, read a window at a time as the
 // glyphs need them.
@@ -192,7 +161,7 @@ bool read_window(Sifted& s, size_t i) {
   int64_t end = int64_t{after[-1].code} * 8 + 8;
   s.start = start;
   s.used = static_cast<size_t>(std::min(end, s.size) - start);
-  return read_at(s.rom, start, s.bytes.get(), s.used);
+  return read_file_at(s.rom, start, s.bytes.get(), s.used);
 }
 
 // 1 when the image holds the rows of glyph `i` already, 0 when not, -1 with

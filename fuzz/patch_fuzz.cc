@@ -4,8 +4,9 @@
 // LF line ends; merging must fold repeated codes as writing their rows in
 // file order would, with one warning each; and imported into a 64-byte image
 // on disk, it must leave exactly those rows over the old bytes, size
-// included, as must the writing of the glyphs that an image holding some of
-// them already does not hold.
+// included, whether its glyphs are held in memory or spilled to a file, as
+// must the writing of the glyphs that an image holding some of them already
+// does not hold.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -170,8 +171,9 @@ std::vector<PatchGlyph> fold_in_file_order(std::vector<PatchGlyph> glyphs) {
   return folded;
 }
 
-// Imports `text` from a file into an image of `old` bytes; the image after.
-std::string import_into(std::string_view text, const std::string& old) {
+// Imports `text` from a file into an image of `old` bytes, holding `held`
+// glyphs in memory at most; the image after.
+std::string import_into(std::string_view text, const std::string& old, size_t held) {
   // The font file is opened again by name, as zenpo opens it.
   FILE* font = std::tmpfile();
   FILE* rom = std::tmpfile();
@@ -181,7 +183,7 @@ std::string import_into(std::string_view text, const std::string& old) {
             std::fflush(rom) == 0,
         "cannot make the font file and the image");
   std::string path = "/dev/fd/" + std::to_string(fileno(font));
-  check(patch_text_font(rom, path.c_str()), "the import failed");
+  check(patch_text_font(rom, path.c_str(), held), "the import failed");
   std::string image(kLargestOffset + 1, '\0');
   std::rewind(rom);
   image.resize(std::fread(image.data(), 1, image.size(), rom));
@@ -247,7 +249,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       want[offset] = static_cast<char>(g.rows[r] & kRowBits);
     }
   }
-  check(import_into(text, old) == want, "the image is not the rows written one by one");
+  check(import_into(text, old, kGlyphsHeld) == want, "the image is not the rows written one by one");
+  check(import_into(text, old, h % 4) == want, "glyphs past those held import differently");
   check(write_changed(folded, want, h) == want, "writing what the image lacks misses some");
   return 0;
 }

@@ -299,14 +299,14 @@ PatchParser run_parser(const PatchChunks& next, int64_t size, bool first, bool p
                        const GlyphSink& sink = {}) {
   PatchParser p;
   p.plain = plain;
-  // A chunk adds a few thousand glyphs past the sink's bound before it takes them.
-  reserve_glyphs(p.text.glyphs, size, sink.take ? sink.at + (1 << 15) : UINT64_MAX);
+  // A chunk adds a few thousand glyphs before the sink takes them.
+  reserve_glyphs(p.text.glyphs, size, sink.take ? sink.room + (1 << 15) : UINT64_MAX);
   TextDecoder decoder;
   if (!first) decoder.encoding = TextEncoding::bytes;  // no byte-order mark within a patch
   std::string_view chunk;
   while (!p.ended && next(chunk)) {
     parse_bytes(p, decode_text(decoder, chunk, false));
-    if (sink.take && p.text.glyphs.size() >= sink.at) sink.take(p.text.glyphs);
+    if (sink.take) sink.take(p.text.glyphs);
   }
   if (!p.ended) parse_bytes(p, decode_text(decoder, {}, true));
   if (p.line_kind != kLineNone) end_line(p);  // a last line with no newline

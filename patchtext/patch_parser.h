@@ -69,12 +69,13 @@ bool patch_splits(std::string_view start);
 // the first '@' after a LF; npos when there is none.
 size_t next_header_line(std::string_view bytes);
 
-// Takes the glyphs that a parse has found once they are `at` or more, so
+// Is handed the glyphs that a parse has found so far after each chunk, so
 // that memory stays bounded however long the patch: `take` may move them
 // away, clearing the vector, and those found later then follow them in file
-// order; or it may leave them, to be kept with the rest.
+// order; or it may leave them, to be kept with the rest. The parse makes
+// room for no more than `room` glyphs at first.
 struct GlyphSink {
-  size_t at = 0;
+  size_t room = 0;
   std::function<void(std::vector<PatchGlyph>& glyphs)> take;
 };
 

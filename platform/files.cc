@@ -11,9 +11,12 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -26,6 +29,35 @@ bool seek_file(FILE* file, int64_t offset, int whence) {
 #else
   return fseeko(file, static_cast<off_t>(offset), whence) == 0;
 #endif
+}
+
+bool read_file_at(FILE* file, int64_t offset, char* bytes, size_t size) {
+  while (size > 0) {
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD got = 0;
+    auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    auto want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    if (!ReadFile(handle, bytes, want, &got, &at) && GetLastError() != ERROR_HANDLE_EOF) {
+      errno = EIO;
+      return false;
+    }
+#else
+    ssize_t got = pread(fileno(file), bytes, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+#endif
+    if (got == 0) {
+      errno = EIO;  // the file is shorter than it was
+      return false;
+    }
+    offset += static_cast<int64_t>(got);
+    bytes += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
 }
 
 int64_t stream_size(FILE* file) {

@@ -11,6 +11,11 @@
 // Positions `file` at `offset` from `whence`; false on failure, errno set.
 bool seek_file(FILE* file, int64_t offset, int whence);
 
+// Reads `size` bytes of `file` at `offset` without moving its position, so
+// that threads can read one file at once; false with errno set, EIO when
+// the file ends first.
+bool read_file_at(FILE* file, int64_t offset, char* bytes, size_t size);
+
 // Size of `file`, learnt by seeking its end; -1 on failure, errno set.
 int64_t stream_size(FILE* file);
 

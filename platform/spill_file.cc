@@ -75,38 +75,12 @@ int open_nameless(const char* folder) {
 
 #ifdef _WIN32
 
-// Reads `size` bytes of `file` at `at`; false with errno set, EIO when the
-// file ends first.
-bool read_part(FILE* file, int64_t at, char* data, size_t size) {
-  if (!seek_file(file, at, SEEK_SET)) return false;
-  if (std::fread(data, 1, size, file) == size) return true;
-  if (std::ferror(file) == 0) errno = EIO;  // the file is shorter than it was
-  return false;
-}
-
 // Writes `size` bytes into `file` at `at`; false with errno set.
 bool write_part(FILE* file, int64_t at, const char* data, size_t size) {
   return seek_file(file, at, SEEK_SET) && std::fwrite(data, 1, size, file) == size;
 }
 
 #else
-
-// Reads `size` bytes of `file` at `at`, leaving its position alone, so that
-// two threads can read one file; false with errno set, EIO when the file
-// ends first.
-bool read_part(FILE* file, int64_t at, char* data, size_t size) {
-  while (size > 0) {
-    ssize_t got = pread(fileno(file), data, size, static_cast<off_t>(at));
-    if (got <= 0) {
-      if (got == 0) errno = EIO;  // the file is shorter than it was
-      return false;
-    }
-    data += got;
-    at += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
 
 // Writes `size` bytes into `file` at `at`, leaving its position alone;
 // false with errno set.
@@ -129,7 +103,7 @@ CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at
   std::vector<char> buffer(static_cast<size_t>(std::min(size, kChunk)));
   for (int64_t end = to_at + size; to_at < end;) {
     size_t part = static_cast<size_t>(std::min(end - to_at, kChunk));
-    if (!read_part(from, from_at, buffer.data(), part)) return CopyEnd::read_failed;
+    if (!read_file_at(from, from_at, buffer.data(), part)) return CopyEnd::read_failed;
     if (!write_part(to, to_at, buffer.data(), part)) return CopyEnd::write_failed;
     from_at += static_cast<int64_t>(part);
     to_at += static_cast<int64_t>(part);

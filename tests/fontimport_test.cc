@@ -108,14 +108,17 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
 
 // A patch of `glyphs` glyphs in every shape that the parser warns of:
 // repeated codes, short glyphs, bad headers, drawn rows, CR LF, comments,
-// codes past a bucket of 4096; a Ctrl-Z at byte `stop` when it is given.
-std::string odd_patch(size_t glyphs, unsigned seed, size_t stop = std::string::npos) {
+// codes past a bucket of 4096, or codes that only ascend; a Ctrl-Z at byte
+// `stop` when it is given.
+std::string odd_patch(size_t glyphs, unsigned seed, size_t stop = std::string::npos,
+                      bool ascending = false) {
   std::mt19937 random(seed);
   auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
   std::string text;
   char line[16];
   for (size_t i = 0; i < glyphs; ++i) {
-    const unsigned code = pick(20) == 0 ? 0x123400 + pick(9) : 1 + pick(0x3000);
+    unsigned code = pick(20) == 0 ? 0x123400 + pick(9) : 1 + pick(0x3000);
+    if (ascending) code = static_cast<unsigned>(1 + i);
     std::snprintf(line, sizeof line, pick(300) == 0 ? "@-%X\n" : "@%X\n", code);
     text += pick(500) == 0 ? "@zz\n" : pick(400) == 0 ? "; note\n" : line;
     const unsigned rows = pick(30) == 0 ? pick(8) : 8;
@@ -147,13 +150,19 @@ std::string patched(const std::string& path, const std::string& old, size_t held
 TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
   const std::string path = testing::TempDir() + "odd.txt";
   const std::string old = pattern(0x3000 * 8);
-  // Under the size that is parsed in two parts, past it, and past it with a
-  // Ctrl-Z in the first part, which leaves the second unread.
-  for (auto [glyphs, stop] : {std::pair<size_t, size_t>(3000, std::string::npos),
-                              std::pair<size_t, size_t>(70000, std::string::npos),
-                              std::pair<size_t, size_t>(70000, 1000000)}) {
+  // Under the size that is parsed in parts, past it, and past it with a
+  // Ctrl-Z in the first part, which leaves the second unread, its codes in
+  // any order or ascending.
+  struct Case {
+    size_t glyphs, stop;
+    bool ascending;
+  };
+  const size_t none = std::string::npos;
+  for (auto [glyphs, stop, ascending] : {Case{3000, none, false}, Case{70000, none, false},
+                                         Case{70000, 1000000, false}, Case{70000, 1000000, true}}) {
     FILE* font = std::fopen(path.c_str(), "wb");
-    const std::string text = odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop);
+    const std::string text =
+        odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop, ascending);
     ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
                 std::fclose(font) == 0);
     const std::string whole = patched(path, old, kGlyphsHeld);

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <memory>
 
-#include "codes.h"
 #include "files.h"
 #include "spill_file.h"
 
@@ -13,14 +12,18 @@ namespace {
 
 // A bucket holds the codes that share all but their low 12 bits.
 constexpr int kBucketBits = 12;
-constexpr size_t kBuckets = size_t{kCodeLimit} >> kBucketBits;
 
 // Glyphs read back from a spill file at a time.
 constexpr size_t kReadGlyphs = size_t{1} << 16;
 
+// Adds the glyphs of [g, g + n) to the counts of their buckets, which reach
+// as far as the highest code counted.
 void count_codes(std::vector<uint64_t>& counts, const PatchGlyph* g, size_t n) {
-  if (counts.empty()) counts.resize(kBuckets);
-  for (size_t i = 0; i < n; ++i) ++counts[g[i].code >> kBucketBits];
+  for (size_t i = 0; i < n; ++i) {
+    size_t bucket = g[i].code >> kBucketBits;
+    if (bucket >= counts.size()) counts.resize(bucket + 1);
+    ++counts[bucket];
+  }
 }
 
 // Adds the glyphs of [g, g + n) that lie in `range` to `range_text`, folding
@@ -63,14 +66,15 @@ void close_glyph_store(GlyphStore& store) {
 }
 
 std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most) {
-  std::vector<uint64_t> counts(kBuckets);
+  std::vector<uint64_t> counts;
   for (const GlyphStore& s : stores) {
+    counts.resize(std::max(counts.size(), s.counts.size()));
     for (size_t b = 0; b < s.counts.size(); ++b) counts[b] += s.counts[b];
     count_codes(counts, s.rest.data(), s.rest.size());
   }
   std::vector<CodeRange> ranges;
   uint64_t held = 0;
-  for (size_t b = 0; b < kBuckets; ++b) {
+  for (size_t b = 0; b < counts.size(); ++b) {
     if (!counts[b]) continue;
     auto first = static_cast<uint32_t>(b << kBucketBits);
     auto end = static_cast<uint32_t>((b + 1) << kBucketBits);

@@ -249,8 +249,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       want[offset] = static_cast<char>(g.rows[r] & kRowBits);
     }
   }
-  check(import_into(text, old, kGlyphsHeld) == want, "the image is not the rows written one by one");
-  check(import_into(text, old, h % 4) == want, "glyphs past those held import differently");
+  check(import_into(text, old, kGlyphsHeld) == want,
+        "the image is not the rows written one by one");
+  // A quarter of the inputs: the spill files cost more than the rest of a run.
+  if (h % 4 == 0) {
+    check(import_into(text, old, h / 4 % 4) == want, "glyphs past those held import differently");
+  }
   check(write_changed(folded, want, h) == want, "writing what the image lacks misses some");
   return 0;
 }

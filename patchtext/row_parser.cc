@@ -39,22 +39,33 @@ uint32_t hex_value(uint64_t x) {
   return static_cast<uint32_t>(v >> 32 | v << 16);
 }
 
-// Reads a header "@" and 1 to 7 hexadecimal digits, not all 0, ended by LF
-// or CR LF: its code into `code`, the length of its line end into `eol`.
-// Returns the start of the next line, null for any other line.
-const char* usual_header(const char* s, const char* end, uint32_t& code, size_t& eol) {
+// Where the first LF lies among the eight bytes after the '@' at `s`: at
+// s + 1 + the result, 8 when none does. Nothing else is looked at, so that
+// the next glyph's start is known a few instructions after the header's
+// load; what else the header holds is checked apart.
+int header_newline(const char* s) {
+  uint64_t lf = load_le64(s + 1) ^ (kEachByte * '\n');
+  uint64_t found = (lf - kEachByte) & ~lf & (kEachByte * 0x80);
+  return found ? __builtin_ctzll(found) / 8 : 8;
+}
+
+// Reads a header "@" and 1 to 7 hexadecimal digits, not all 0, ended by a
+// line end of kEol bytes (LF, or CR LF) whose LF lies at s + 1 + `newline`
+// (found by header_newline(), or there when it is 8): its code into `code`.
+// False for any other line. Ten bytes from `s` are readable.
+template <size_t kEol>
+bool usual_header(const char* s, int newline, uint32_t& code) {
   // Seven digits keep the code below kCodeLimit: no check of its range.
   static_assert(kCodeLimit == 1u << 28, "seven digits are the codes that can be patched");
-  if (end - s < 10 || *s != '@') return nullptr;  // room for 7 digits and CR LF: no end checks
+  int n = newline + 1 - static_cast<int>(kEol);  // digits
+  if (*s != '@' || n <= 0 || n > 7) return false;
   uint64_t x = load_le64(s + 1);
-  uint64_t others = ~hex_digits(x) & kEachByte * 0x80;
-  int n = others ? __builtin_ctzll(others) / 8 : 8;  // the digits before the first other byte
-  if (n == 0 || n == 8) return nullptr;
-  const char* t = s + 1 + n;
-  eol = t[0] == '\n' ? 1 : t[0] == '\r' && t[1] == '\n' ? 2 : 0;
+  uint64_t digits = kEachByte * 0x80 >> (8 * (8 - n));
+  if ((hex_digits(x) & digits) != digits) return false;
+  // With seven digits and CR LF the LF lies past the eight bytes looked at.
+  if ((kEol == 2 && s[newline] != '\r') || (newline == 8 && s[9] != '\n')) return false;
   code = hex_value(x << (8 * (8 - n)));  // the last digit in the top byte, the bytes after it gone
-  if (eol == 0 || code == 0) return nullptr;
-  return t + eol;
+  return code != 0;
 }
 
 // Reads the eight rows of a glyph from `r`, each 7 columns and a line end of
@@ -153,50 +164,57 @@ bool binary_rows_crlf(const char* r, uint64_t& rows) {
 }
 #endif
 
-// usual_rows for line ends of `eol` bytes, the text ending at `end`.
-template <bool kAnyColumns>
-bool glyph_rows(const char* r, const char* end, size_t eol, uint64_t& rows) {
+// usual_rows for line ends of kEol bytes, the text ending at `end`.
+template <size_t kEol, bool kAnyColumns>
+bool glyph_rows(const char* r, const char* end, uint64_t& rows) {
 #ifdef __SSE2__
-  if (eol == 1 && !kAnyColumns) return binary_rows(r, rows);
+  if (kEol == 1 && !kAnyColumns) return binary_rows(r, rows);
   if (!kAnyColumns && end - r >= 80) return binary_rows_crlf(r, rows);
 #else
   (void)end;
 #endif
-  return eol == 1 ? usual_rows<1, kAnyColumns>(r, rows) : usual_rows<2, kAnyColumns>(r, rows);
+  return usual_rows<kEol, kAnyColumns>(r, rows);
 }
 
-// One glyph of the usual shape at `s` into `g`, but its line; the bytes it
-// takes, 0 when there is none.
-template <bool kAnyColumns>
-size_t usual_glyph(const char* s, const char* end, PatchGlyph& g) {
-  // The line end of the header decides that of the rows.
-  size_t eol = 0;
-  const char* r = usual_header(s, end, g.code, eol);
-  if (!r || static_cast<size_t>(end - r) < 8 * (7 + eol)) return 0;
-  uint64_t rows = 0;
-  bool usual = glyph_rows<kAnyColumns>(r, end, eol, rows);
-  store_le64(g.rows, rows);
-  return usual ? static_cast<size_t>(r - s) + 8 * (7 + eol) : 0;
-}
-
-// read_usual_glyphs for one kind of columns.
-template <bool kAnyColumns>
+// read_usual_glyphs for one kind of columns and line ends of kEol bytes.
+template <size_t kEol, bool kAnyColumns>
 size_t usual_glyphs(const char* s, const char* end, uint64_t& line,
                     std::vector<PatchGlyph>& glyphs) {
+  constexpr size_t kRows = 8 * (7 + kEol);
   const char* start = s;
-  for (;;) {
+  // Room for the header's eight bytes after the '@' (so for the newline's
+  // search) and for the rows.
+  while (end - s >= 9 + static_cast<ptrdiff_t>(kRows)) {
+    int newline = header_newline(s);
+    const char* r = s + newline + 2;
+    if (end - r < static_cast<ptrdiff_t>(kRows)) break;
     // Read in place: a glyph put together first and then copied would be
     // read back before its parts are stored, which stalls.
     PatchGlyph& g = glyphs.emplace_back();
-    size_t taken = usual_glyph<kAnyColumns>(s, end, g);
-    if (taken == 0) {
+    uint64_t rows = 0;
+    bool usual = usual_header<kEol>(s, newline, g.code);
+    usual = glyph_rows<kEol, kAnyColumns>(r, end, rows) && usual;
+    if (!usual) {
       glyphs.pop_back();
-      return static_cast<size_t>(s - start);
+      break;
     }
+    store_le64(g.rows, rows);
     g.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
-    s += taken;
+    s = r + kRows;
     line += 9;
   }
+  return static_cast<size_t>(s - start);
+}
+
+// read_usual_glyphs for one kind of columns: the first header's line end
+// decides the others'.
+template <bool kAnyColumns>
+size_t usual_glyphs(const char* s, const char* end, uint64_t& line,
+                    std::vector<PatchGlyph>& glyphs) {
+  if (end - s < 10) return 0;
+  int newline = header_newline(s);
+  return newline > 0 && s[newline] == '\r' ? usual_glyphs<2, kAnyColumns>(s, end, line, glyphs)
+                                           : usual_glyphs<1, kAnyColumns>(s, end, line, glyphs);
 }
 
 }  // namespace

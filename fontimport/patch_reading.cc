@@ -55,8 +55,13 @@ struct PartRead {
   // stream stands, to its end.
   Stretch stretch = {-1, -1};
   std::mutex* lock = nullptr;
+  // The image whose glyphs the part leaves out while its codes ascend; null
+  // for none.
+  FILE* rom = nullptr;
+  int64_t rom_size = -1;
   PatchPart part{};
-  size_t counted = 0;  // of the glyphs it holds, those in `held`
+  PartShape shape{};
+  size_t seen = 0;  // of the glyphs it holds, those in `held` and its shape
   bool failed = false;
   int error = 0;  // errno of the failed read
 };
@@ -88,16 +93,46 @@ size_t read_block(PartRead& r, char* block) {
   return want;
 }
 
-// Counts the glyphs that the part has found among those held; once all parts
-// hold more than they may, moves the part's to its spill file.
-void hold_glyphs(PartRead& r, std::vector<PatchGlyph>& glyphs) {
-  size_t added = glyphs.size() - r.counted;
-  r.counted = glyphs.size();
+// Adds the codes of the glyphs found since those seen to the part's shape.
+void note_shape(PartRead& r, const std::vector<PatchGlyph>& glyphs) {
+  PartShape& shape = r.shape;
+  for (size_t i = r.seen; i < glyphs.size(); ++i) {
+    uint32_t code = glyphs[i].code;
+    if (!shape.any) shape.first = code;
+    shape.ascend = shape.ascend && (!shape.any || code > shape.last);
+    shape.any = true;
+    shape.last = code;
+  }
+}
+
+// Leaves out of the glyphs found since those seen, which ascend, those whose
+// rows the image holds already.
+void drop_held_glyphs(PartRead& r, std::vector<PatchGlyph>& glyphs) {
+  std::vector<PatchGlyph> found(glyphs.begin() + static_cast<ptrdiff_t>(r.seen), glyphs.end());
+  std::vector<RomExtent> extents;  // learnt again of all the glyphs kept
+  if (!drop_unchanged_glyphs(r.rom, r.rom_size, found, extents)) {
+    r.rom = nullptr;  // reading the image is tried again later, and told then
+    return;
+  }
+  r.shape.dropped += glyphs.size() - r.seen - found.size();
+  glyphs.resize(r.seen);
+  glyphs.insert(glyphs.end(), found.begin(), found.end());
+}
+
+// Takes the glyphs that the part has found since the last chunk: notes
+// their shape, leaves out those that the image holds while the codes
+// ascend, and counts the rest among those held; once all parts hold more
+// than they may, moves the part's to its spill file.
+void take_glyphs(PartRead& r, std::vector<PatchGlyph>& glyphs) {
+  note_shape(r, glyphs);
+  if (r.rom && r.shape.ascend && glyphs.size() > r.seen) drop_held_glyphs(r, glyphs);
+  size_t added = glyphs.size() - r.seen;
+  r.seen = glyphs.size();
   if (r.held.glyphs.fetch_add(added) + added <= r.held.most) return;
   spill_glyphs(r.store, glyphs, kRomBackupPlace.folder);
   if (!glyphs.empty()) return;  // no spill file took them: they stay
-  r.held.glyphs.fetch_sub(r.counted);
-  r.counted = 0;
+  r.held.glyphs.fetch_sub(r.seen);
+  r.seen = 0;
 }
 
 // Parses the part block by block through `block`, of kBlock bytes, up to its
@@ -111,8 +146,9 @@ void read_part(PartRead& r, char* block) {
     chunk = std::string_view(block, got);
     return true;
   };
-  GlyphSink sink{r.held.most, [&](std::vector<PatchGlyph>& glyphs) { hold_glyphs(r, glyphs); }};
+  GlyphSink sink{r.held.most, [&](std::vector<PatchGlyph>& glyphs) { take_glyphs(r, glyphs); }};
   r.part = parse_patch_part(next, r.size, r.first, sink);
+  note_shape(r, r.part.text.glyphs);  // the last glyph comes after the last chunk
   if (!r.lock) return;
   // After a Ctrl-Z or a read error what is left is no text: nobody cuts it off.
   std::lock_guard<std::mutex> hold(*r.lock);
@@ -124,6 +160,8 @@ struct PartsRead {
   FILE* font;
   int64_t size;
   Held& held;
+  FILE* rom;  // the image whose glyphs the parts leave out, or null
+  int64_t rom_size;
   std::mutex lock{};             // guards the stretches and the lists
   std::deque<PartRead> reads{};  // in the order they were cut off
   std::deque<GlyphStore> stores{};
@@ -160,7 +198,9 @@ PartRead* cut_part(PartsRead& p) {
                      p.held,
                      p.stores.back(),
                      {cut, from->stretch.end},
-                     &p.lock});
+                     &p.lock,
+                     p.rom,
+                     p.rom_size});
   from->stretch.end = cut;
   return &p.reads.back();
 }
@@ -170,7 +210,8 @@ PartRead* cut_part(PartsRead& p) {
 // whichever is free cuts again, so that neither waits long for the other.
 void parse_side_by_side(PartsRead& p) {
   p.stores.emplace_back();
-  p.reads.push_back({p.font, true, p.size, p.held, p.stores.back(), {0, p.size}, &p.lock});
+  p.reads.push_back(
+      {p.font, true, p.size, p.held, p.stores.back(), {0, p.size}, &p.lock, p.rom, p.rom_size});
   run_on_cores(2, [&](size_t k) {
     std::unique_ptr<char[]> block(new char[kBlock]);  // only the pages read into are touched
     for (PartRead* r = k == 0 ? &p.reads.front() : cut_part(p); r; r = cut_part(p)) {
@@ -202,15 +243,31 @@ void run_on_cores(size_t count, const std::function<void(size_t)>& task) {
   for (std::thread& thread : threads) thread.join();
 }
 
-bool parse_font_file(FILE* font, size_t held, std::vector<PatchPart>& parts,
-                     std::vector<GlyphStore>& stores) {
+bool patch_ascends(const std::vector<PatchPart>& parts, const std::vector<PartShape>& shapes) {
+  bool any = false;
+  uint32_t highest = 0;  // of the parts before
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const PartShape& shape = shapes[k];
+    if (!shape.ascend || (any && shape.any && shape.first <= highest)) return false;
+    // A Ctrl-Z ends the text in a part: the glyphs of those after it are none.
+    if (parts[k].ended && k + 1 < parts.size()) return false;
+    if (shape.any) highest = shape.last;
+    any = any || shape.any;
+  }
+  return true;
+}
+
+bool parse_font_file(FILE* font, size_t held, FILE* rom, int64_t rom_size,
+                     std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores,
+                     std::vector<PartShape>& shapes) {
   Held in_memory;
   in_memory.most = held;
   int64_t size = regular_file_size(font);
   char start[2];
-  PartsRead p{font, size, in_memory};
-  if (size >= kSplitFrom && std::thread::hardware_concurrency() >= 2 &&
-      read_file_at(font, 0, start, 2) && patch_splits(std::string_view(start, 2))) {
+  bool in_parts = size >= kSplitFrom && std::thread::hardware_concurrency() >= 2 &&
+                  read_file_at(font, 0, start, 2) && patch_splits(std::string_view(start, 2));
+  PartsRead p{font, size, in_memory, in_parts && rom_size >= 0 ? rom : nullptr, rom_size};
+  if (in_parts) {
     parse_side_by_side(p);
   } else {
     p.stores.emplace_back();
@@ -226,6 +283,7 @@ bool parse_font_file(FILE* font, size_t held, std::vector<PatchPart>& parts,
   errno = 0;
   bool read = true;
   bool ended = false;
+  size_t dropped = 0;
   for (size_t k : order) {
     // A read error after a Ctrl-Z is none: the text ended before it.
     if (p.reads[k].failed && !ended && read) {
@@ -233,8 +291,16 @@ bool parse_font_file(FILE* font, size_t held, std::vector<PatchPart>& parts,
       errno = p.reads[k].error;
     }
     ended = ended || p.reads[k].part.ended;
+    dropped += p.reads[k].shape.dropped;
     parts.push_back(std::move(p.reads[k].part));
     stores.push_back(std::move(p.stores[k]));
+    shapes.push_back(p.reads[k].shape);
   }
-  return read;
+  if (!read || dropped == 0 || patch_ascends(parts, shapes)) return read;
+  // A code comes again: its first glyph matters, left out or not.
+  for (GlyphStore& store : stores) close_glyph_store(store);
+  parts.clear();
+  stores.clear();
+  shapes.clear();
+  return parse_font_file(font, held, nullptr, -1, parts, stores, shapes);
 }

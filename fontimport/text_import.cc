@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -29,48 +28,34 @@ struct EarlyDrop {
   bool read = true;   // and the image could be read; else the errno in `error`
   int error = 0;
   std::vector<RomExtent> extents{};  // left to write
-  PatchGlyph last{};                 // the glyph of the highest code, its line from the start
+  bool kept = false;                 // a glyph is left to write:
+  PatchGlyph last{};                 // the one of the highest code, its line from the start
 };
 
-// True when the codes of a patch in parts, one after the other, only
-// ascend: then each glyph is as it will be written.
-bool only_ascend(const std::vector<PatchPart>& parts) {
-  // A Ctrl-Z ends the text in a part: the glyphs of those after it are none.
-  auto ended = [](const PatchPart& part) { return part.ended; };
-  if (parts.size() < 2 || std::any_of(parts.begin(), parts.end() - 1, ended)) return false;
-  std::unique_ptr<bool[]> ascend(new bool[parts.size()]);
-  run_on_cores(parts.size(), [&](size_t k) {
-    const std::vector<PatchGlyph>& g = parts[k].text.glyphs;
-    auto not_above = [](const PatchGlyph& a, const PatchGlyph& b) { return a.code >= b.code; };
-    ascend[k] = std::adjacent_find(g.begin(), g.end(), not_above) == g.end();
-  });
-  uint32_t highest = 0;  // of the parts before
-  for (size_t k = 0; k < parts.size(); ++k) {
-    const std::vector<PatchGlyph>& g = parts[k].text.glyphs;
-    if (!ascend[k] || (!g.empty() && g.front().code <= highest)) return false;
-    if (!g.empty()) highest = g.back().code;
-  }
-  return true;
-}
-
-// Drops the glyphs that the image holds from each part of a patch whose codes
-// only ascend, side by side, before the parts are joined: what the image
-// holds is then never copied, nor sorted. Done when the patch is of that kind.
-EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts) {
+// Drops the glyphs that the image holds from each part of a patch of
+// `shapes` whose codes only ascend, side by side, before the parts are
+// joined: what the image holds is then never copied, nor sorted. Done when
+// the patch is of that kind.
+EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts,
+                     const std::vector<PartShape>& shapes) {
   EarlyDrop d;
   int64_t size = stream_size(rom);  // a failure is told where the size is needed
-  if (size < 0 || !only_ascend(parts)) return d;
-  uint64_t before = 0;  // lines before the last part with a glyph
+  auto any = [](const PartShape& shape) { return shape.any; };
+  if (size < 0 || !std::any_of(shapes.begin(), shapes.end(), any) ||
+      !patch_ascends(parts, shapes)) {
+    return d;
+  }
+  d.done = true;
+  uint64_t before = 0;  // lines before the last part with a glyph left
   uint64_t lines = 0;
   for (const PatchPart& part : parts) {
     if (!part.text.glyphs.empty()) {
-      d.done = true;
+      d.kept = true;
       d.last = part.text.glyphs.back();
       before = lines;
     }
     lines += part.lines;
   }
-  if (!d.done) return d;
   d.last.line = static_cast<uint32_t>(std::min<uint64_t>(d.last.line + before, UINT32_MAX));
   std::vector<std::vector<RomExtent>> own(parts.size());
   std::vector<int> error(parts.size());  // 0 where the image could be read
@@ -95,8 +80,9 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts) {
 }
 
 // Applies the patch at `path`, parsed into `parts` that all fit in memory.
-bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts) {
-  EarlyDrop early = drop_early(rom, parts);
+bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts,
+                     const std::vector<PartShape>& shapes) {
+  EarlyDrop early = drop_early(rom, parts, shapes);
   PatchText patch = join_patch_parts(std::move(parts), run_on_cores);
   merge_patch_glyphs(patch);
   for (const PatchWarning& w : patch.warnings) report_warning(path, w.line, w.text);
@@ -107,8 +93,11 @@ bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts)
   }
   int64_t size = rom_size_for_patch(rom);
   if (size < 0) return false;
-  const PatchGlyph& last = early.done ? early.last : patch.glyphs.back();
-  warn_of_growth(size, glyph_end(last), path, last.line);
+  // Glyphs that the image holds already make it grow no more.
+  if (!early.done || early.kept) {
+    const PatchGlyph& last = early.done ? early.last : patch.glyphs.back();
+    warn_of_growth(size, glyph_end(last), path, last.line);
+  }
   // Rows that the image holds already need no write, nor their old bytes kept.
   std::vector<RomExtent> extents = std::move(early.extents);
   DropOptions options;
@@ -129,13 +118,16 @@ bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts)
 bool patch_text_font(FILE* rom, const char* path, size_t held) {
   std::vector<PatchPart> parts;
   std::vector<GlyphStore> stores;
-  bool done =
-      read_font_file(path, [&](FILE* font) { return parse_font_file(font, held, parts, stores); });
+  std::vector<PartShape> shapes;
+  int64_t rom_size = stream_size(rom);  // a failure is told where the size is needed
+  bool done = read_font_file(path, [&](FILE* font) {
+    return parse_font_file(font, held, rom, rom_size, parts, stores, shapes);
+  });
   auto spilled = [](const GlyphStore& s) { return s.spilled > 0; };
   if (done) {
     done = std::any_of(stores.begin(), stores.end(), spilled)
                ? patch_spilled_text(rom, path, parts, stores, held)
-               : patch_held_text(rom, path, parts);
+               : patch_held_text(rom, path, parts, shapes);
   }
   for (GlyphStore& s : stores) close_glyph_store(s);
   return done;

@@ -175,6 +175,32 @@ TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
   (void)std::remove(path.c_str());
 }
 
+TEST(PatchTextFont, APatchAppliedAgainWarnsAsAnyOther) {
+  const std::string path = testing::TempDir() + "again.txt";
+  const std::string ascending = odd_patch(70000, 3, std::string::npos, true);
+  // Its codes ascend in every part, then some come again at its end, as
+  // they were: the image holds their first glyphs, left out as the codes
+  // ascend, which matter after all.
+  size_t from = ascending.find("\n@", 100000) + 1;
+  const std::string again = ascending.substr(from, ascending.find("\n@", from + 5000) + 1 - from);
+  for (const std::string& text : {ascending, ascending + again}) {
+    FILE* font = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
+                std::fclose(font) == 0);
+    std::string once = patched(path, pattern(0x3000 * 8), kGlyphsHeld);
+    std::string image = once.substr(0, once.find(path));
+    // The warnings of the text read byte by byte, which no image changes.
+    PatchText plain = parse_font_patch(text, true);
+    merge_patch_glyphs(plain);
+    std::string warned;
+    for (const PatchWarning& w : plain.warnings) {
+      warned += path + ":" + std::to_string(w.line) + ": warning: " + w.text + "\n";
+    }
+    EXPECT_TRUE(patched(path, image, kGlyphsHeld) == image + warned);
+  }
+  (void)std::remove(path.c_str());
+}
+
 TEST(GatherCodeRange, GlyphsLeftInMemoryFollowThoseSpilled) {
   PatchText patch = parse_font_patch(odd_patch(5000, 7));
   std::vector<GlyphStore> stores(2);

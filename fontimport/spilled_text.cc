@@ -31,13 +31,15 @@ struct RangesSeen {
 // those spilled, and drops the parts after one that a Ctrl-Z ended.
 void gather_stores(std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores) {
   uint64_t before = 0;
+  bool ended = false;
   for (size_t k = 0; k < parts.size(); ++k) {
     GlyphStore& s = stores[k];
-    if (k > 0 && parts[k - 1].ended) {
+    if (ended) {
       close_glyph_store(s);
       s = GlyphStore{};
       continue;
     }
+    ended = parts[k].ended;
     spill_glyphs(s, parts[k].text.glyphs, kRomBackupPlace.folder);
     // What no spill file took; else the room that the parse made goes.
     s.rest = std::move(parts[k].text.glyphs);

@@ -106,19 +106,26 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
   }
 }
 
+// The order of the codes of a patch.
+enum class Codes { any, ascending, each_once };
+
 // A patch of `glyphs` glyphs in every shape that the parser warns of:
 // repeated codes, short glyphs, bad headers, drawn rows, CR LF, comments,
-// codes past a bucket of 4096, or codes that only ascend; a Ctrl-Z at byte
-// `stop` when it is given.
+// codes past a bucket of 4096; or with codes 1 to `glyphs` that only
+// ascend or come each once in any order; a Ctrl-Z at byte `stop` when it
+// is given.
 std::string odd_patch(size_t glyphs, unsigned seed, size_t stop = std::string::npos,
-                      bool ascending = false) {
+                      Codes order = Codes::any) {
   std::mt19937 random(seed);
   auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
+  std::vector<unsigned> codes(glyphs);
+  for (size_t i = 0; i < glyphs; ++i) codes[i] = static_cast<unsigned>(1 + i);
+  if (order == Codes::each_once) std::shuffle(codes.begin(), codes.end(), random);
   std::string text;
   char line[16];
   for (size_t i = 0; i < glyphs; ++i) {
     unsigned code = pick(20) == 0 ? 0x123400 + pick(9) : 1 + pick(0x3000);
-    if (ascending) code = static_cast<unsigned>(1 + i);
+    if (order != Codes::any) code = codes[i];
     std::snprintf(line, sizeof line, pick(300) == 0 ? "@-%X\n" : "@%X\n", code);
     text += pick(500) == 0 ? "@zz\n" : pick(400) == 0 ? "; note\n" : line;
     const unsigned rows = pick(30) == 0 ? pick(8) : 8;
@@ -161,8 +168,8 @@ TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
   for (auto [glyphs, stop, ascending] : {Case{3000, none, false}, Case{70000, none, false},
                                          Case{70000, 1000000, false}, Case{70000, 1000000, true}}) {
     FILE* font = std::fopen(path.c_str(), "wb");
-    const std::string text =
-        odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop, ascending);
+    const std::string text = odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop,
+                                       ascending ? Codes::ascending : Codes::any);
     ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
                 std::fclose(font) == 0);
     const std::string whole = patched(path, old, kGlyphsHeld);
@@ -177,13 +184,14 @@ TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
 
 TEST(PatchTextFont, APatchAppliedAgainWarnsAsAnyOther) {
   const std::string path = testing::TempDir() + "again.txt";
-  const std::string ascending = odd_patch(70000, 3, std::string::npos, true);
+  const std::string ascending = odd_patch(70000, 3, std::string::npos, Codes::ascending);
   // Its codes ascend in every part, then some come again at its end, as
   // they were: the image holds their first glyphs, left out as the codes
-  // ascend, which matter after all.
+  // ascend, which matter after all. Codes in any order, each once.
   size_t from = ascending.find("\n@", 100000) + 1;
   const std::string again = ascending.substr(from, ascending.find("\n@", from + 5000) + 1 - from);
-  for (const std::string& text : {ascending, ascending + again}) {
+  const std::string shuffled = odd_patch(70000, 5, std::string::npos, Codes::each_once);
+  for (const std::string& text : {ascending, ascending + again, shuffled}) {
     FILE* font = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
                 std::fclose(font) == 0);

@@ -59,6 +59,7 @@ struct PartRead {
   // for none.
   FILE* rom = nullptr;
   int64_t rom_size = -1;
+  size_t block = kBlock;  // bytes read at a time
   PatchPart part{};
   PartShape shape{};
   size_t seen = 0;  // of the glyphs it holds, those in `held` and its shape
@@ -66,12 +67,12 @@ struct PartRead {
   int error = 0;  // errno of the failed read
 };
 
-// Reads up to kBlock bytes of the part into `block`; their count, 0 at its
+// Reads up to r.block bytes of the part into `block`; their count, 0 at its
 // end or on a read error, which sets `failed` and `error`.
 size_t read_block(PartRead& r, char* block) {
   if (!r.lock) {
-    size_t got = std::fread(block, 1, kBlock, r.font);
-    if (got < kBlock && std::ferror(r.font)) {
+    size_t got = std::fread(block, 1, r.block, r.font);
+    if (got < r.block && std::ferror(r.font)) {
       r.failed = true;
       r.error = errno;  // before any other call can change it
     }
@@ -135,14 +136,14 @@ void take_glyphs(PartRead& r, std::vector<PatchGlyph>& glyphs) {
   r.seen = 0;
 }
 
-// Parses the part block by block through `block`, of kBlock bytes, up to its
+// Parses the part block by block through `block`, of r.block bytes, up to its
 // end or a Ctrl-Z; a read error sets `failed` and `error`.
 void read_part(PartRead& r, char* block) {
   bool more = true;
   auto next = [&](std::string_view& chunk) {
     if (!more) return false;
     size_t got = read_block(r, block);
-    more = got == kBlock;
+    more = got == r.block;
     chunk = std::string_view(block, got);
     return true;
   };
@@ -272,8 +273,12 @@ bool parse_font_file(FILE* font, size_t held, FILE* rom, int64_t rom_size,
   } else {
     p.stores.emplace_back();
     p.reads.push_back({font, true, size, in_memory, p.stores.back()});
-    std::unique_ptr<char[]> block(new char[kBlock]);
-    read_part(p.reads.front(), block.get());
+    // A small file's bytes in one read, with no more room than they need.
+    PartRead& whole = p.reads.front();
+    if (size >= 0 && size < static_cast<int64_t>(kBlock))
+      whole.block = static_cast<size_t>(size) + 1;
+    std::unique_ptr<char[]> block(new char[whole.block]);
+    read_part(whole, block.get());
   }
   // The parts in file order, each with its store: each ends where the next starts.
   std::vector<size_t> order(p.reads.size());

@@ -63,9 +63,9 @@ struct PendingRun {
   FILE* rom;
   int64_t start = 0;
   size_t used = 0;
-  // Room for a whole glyph past the limit; left uninitialised, as it is
-  // written before it is read.
-  std::unique_ptr<char[]> bytes{new char[kRunLimit + sizeof(PatchGlyph::rows)]};
+  // Room for a whole glyph past the limit, or for all the rows of a few
+  // glyphs; left uninitialised, as it is written before it is read.
+  std::unique_ptr<char[]> bytes{};
 };
 
 // Writes the gathered bytes; false on failure, errno set.
@@ -136,9 +136,9 @@ struct Sifted {
   FILE* rom;
   int64_t size;  // of the image
   size_t short_stretch;
-  int64_t start = 0;                                     // of the window
-  size_t used = 0;                                       // bytes in the window
-  std::unique_ptr<char[]> bytes{new char[kWindow + 8]};  // a window and the rest of a slot
+  int64_t start = 0;                // of the window
+  size_t used = 0;                  // bytes in the window
+  std::unique_ptr<char[]> bytes{};  // a window and the rest of a slot
   size_t kept = 0;
   size_t stretch = 0;      // first of the unchanged glyphs that came last
   bool pending = false;    // there are such glyphs, not yet kept or dropped
@@ -262,6 +262,9 @@ bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& gly
     size_t end = glyphs.size() * (h + 1) / halves;
     sifts.push_back(std::unique_ptr<Sifted>(
         new Sifted{glyphs.data() + first, end - first, own[h], rom, size, options.short_stretch}));
+    // A window no wider than the glyphs' slots, which a few glyphs make small.
+    int64_t span = first == end ? 0 : int64_t{glyphs[end - 1].code - glyphs[first].code} * 8 + 8;
+    sifts.back()->bytes.reset(new char[static_cast<size_t>(std::min(span, kWindow)) + 8]);
   }
   bool read[2] = {true, true};
   int error[2] = {0, 0};
@@ -294,6 +297,8 @@ bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& gly
 
 bool write_glyph_rows(FILE* rom, const std::vector<PatchGlyph>& glyphs) {
   PendingRun run{rom};
+  size_t room = std::min(kRunLimit, glyphs.size() * sizeof(PatchGlyph::rows));
+  run.bytes.reset(new char[room + sizeof(PatchGlyph::rows)]);
   for (const PatchGlyph& g : glyphs) {
     int64_t base = int64_t{g.code} * 8;
     char bytes[8];

@@ -28,7 +28,7 @@ void count_codes(std::vector<uint64_t>& counts, const PatchGlyph* g, size_t n) {
 
 // Adds the glyphs of [g, g + n) that lie in `range` to `range_text`, folding
 // what it holds whenever it reaches `limit`.
-void take_in_range(const PatchGlyph* g, size_t n, uint64_t before, CodeRange range, size_t most,
+void take_in_range(const PatchGlyph* g, size_t n, uint64_t before, CodeSpan range, size_t most,
                    size_t& limit, PatchText& range_text) {
   for (size_t i = 0; i < n; ++i) {
     if (g[i].code < range.first || g[i].code >= range.end) continue;
@@ -65,14 +65,14 @@ void close_glyph_store(GlyphStore& store) {
   store.file = nullptr;
 }
 
-std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most) {
+std::vector<CodeSpan> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most) {
   std::vector<uint64_t> counts;
   for (const GlyphStore& s : stores) {
     counts.resize(std::max(counts.size(), s.counts.size()));
     for (size_t b = 0; b < s.counts.size(); ++b) counts[b] += s.counts[b];
     count_codes(counts, s.rest.data(), s.rest.size());
   }
-  std::vector<CodeRange> ranges;
+  std::vector<CodeSpan> ranges;
   uint64_t held = 0;
   for (size_t b = 0; b < counts.size(); ++b) {
     if (!counts[b]) continue;
@@ -88,7 +88,7 @@ std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, s
   return ranges;
 }
 
-bool gather_code_range(const std::vector<GlyphStore>& stores, CodeRange range, size_t most,
+bool gather_code_range(const std::vector<GlyphStore>& stores, CodeSpan range, size_t most,
                        PatchText& range_text) {
   range_text = PatchText{};
   size_t limit = std::max<size_t>(most, 1);

@@ -23,7 +23,7 @@ struct GlyphStore {
 };
 
 // Codes from first to end - 1.
-struct CodeRange {
+struct CodeSpan {
   uint32_t first;
   uint32_t end;
 };
@@ -39,7 +39,7 @@ void close_glyph_store(GlyphStore& store);
 // Cuts the codes of the stores' glyphs into ranges of at most `most` glyphs
 // each, in order; a range is never narrower than a bucket of 4096 codes,
 // which may hold more, as many repeats of a code do.
-std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most);
+std::vector<CodeSpan> plan_code_ranges(const std::vector<GlyphStore>& stores, size_t most);
 
 // Sets `range_text` to the glyphs of the stores whose codes lie in `range`,
 // their lines counted from the patch's start, sorted by code with each
@@ -47,5 +47,5 @@ std::vector<CodeRange> plan_code_ranges(const std::vector<GlyphStore>& stores, s
 // merge_patch_glyphs() does; at most `most` glyphs are held at a time but
 // for those of one code each. False with errno set when a spill file cannot
 // be read back.
-bool gather_code_range(const std::vector<GlyphStore>& stores, CodeRange range, size_t most,
+bool gather_code_range(const std::vector<GlyphStore>& stores, CodeSpan range, size_t most,
                        PatchText& range_text);

@@ -53,10 +53,10 @@ void gather_stores(std::vector<PatchPart>& parts, std::vector<GlyphStore>& store
 // for what of the image of `size` bytes (-1 when unknown) it changes;
 // false after "Failed to read font file" when a spill file cannot be read.
 bool look_at_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stores,
-                    const std::vector<CodeRange>& ranges, size_t held,
+                    const std::vector<CodeSpan>& ranges, size_t held,
                     std::vector<PatchWarning>& warnings, RangesSeen& seen) {
   PatchText range_text;
-  for (CodeRange range : ranges) {
+  for (CodeSpan range : ranges) {
     if (!gather_code_range(stores, range, held, range_text)) {
       report_error("Failed to read font file");
       return false;
@@ -81,9 +81,9 @@ bool look_at_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stor
 // Writes the changed rows of each range into the image of `size` bytes;
 // false after its own error line, as a RomWriter.
 bool write_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stores,
-                  const std::vector<CodeRange>& ranges, size_t held) {
+                  const std::vector<CodeSpan>& ranges, size_t held) {
   PatchText range_text;
-  for (CodeRange range : ranges) {
+  for (CodeSpan range : ranges) {
     if (!gather_code_range(stores, range, held, range_text)) {
       report_error("Failed to read font file");
       return false;
@@ -105,7 +105,7 @@ bool patch_spilled_text(FILE* rom, const char* path, std::vector<PatchPart>& par
   gather_stores(parts, stores);
   // The parts' warnings, their lines counted from the patch's start.
   PatchText patch = join_patch_parts(std::move(parts));
-  std::vector<CodeRange> ranges = plan_code_ranges(stores, held);
+  std::vector<CodeSpan> ranges = plan_code_ranges(stores, held);
   int64_t size = stream_size(rom);  // a failure is told where the size is needed
   RangesSeen seen;
   if (!look_at_ranges(rom, size, stores, ranges, held, patch.warnings, seen)) return false;

@@ -223,7 +223,7 @@ TEST(GatherCodeRange, GlyphsLeftInMemoryFollowThoseSpilled) {
   patch.warnings.clear();
   merge_patch_glyphs(patch);
   PatchText joined;
-  for (CodeRange range : plan_code_ranges(stores, 1000)) {
+  for (CodeSpan range : plan_code_ranges(stores, 1000)) {
     // Only a range of one bucket of codes holds more glyphs than asked.
     auto in_range = [&](const PatchGlyph& g) {
       return g.code >= range.first && g.code < range.end;

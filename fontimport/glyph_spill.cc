@@ -26,20 +26,28 @@ void count_codes(std::vector<uint64_t>& counts, const PatchGlyph* g, size_t n) {
   }
 }
 
-// Adds the glyphs of [g, g + n) that lie in `range` to `range_text`, folding
-// what it holds whenever it reaches `limit`.
-void take_in_range(const PatchGlyph* g, size_t n, uint64_t before, CodeSpan range, size_t most,
-                   size_t& limit, PatchText& range_text) {
+// The glyphs of a range of codes being gathered, folded whenever they
+// reach `limit`; those of the store read now have `before` lines before it.
+struct Gathering {
+  CodeSpan range;
+  size_t most;
+  size_t limit;
+  uint64_t before;
+  PatchText& text;
+};
+
+// Adds the glyphs of [g, g + n) that lie in the range to those gathered.
+void take_in_range(Gathering& gather, const PatchGlyph* g, size_t n) {
   for (size_t i = 0; i < n; ++i) {
-    if (g[i].code < range.first || g[i].code >= range.end) continue;
+    if (g[i].code < gather.range.first || g[i].code >= gather.range.end) continue;
     PatchGlyph glyph = g[i];
-    glyph.line = static_cast<uint32_t>(std::min<uint64_t>(glyph.line + before, UINT32_MAX));
-    range_text.glyphs.push_back(glyph);
-    if (range_text.glyphs.size() < limit) continue;
+    glyph.line = static_cast<uint32_t>(std::min<uint64_t>(glyph.line + gather.before, UINT32_MAX));
+    gather.text.glyphs.push_back(glyph);
+    if (gather.text.glyphs.size() < gather.limit) continue;
     // Folding keeps the first glyph of each code first, with its line: the
     // glyphs read later then fold into it as if they had all been held.
-    merge_patch_glyphs(range_text);
-    limit = std::max(most, 2 * range_text.glyphs.size());
+    merge_patch_glyphs(gather.text);
+    gather.limit = std::max(gather.most, 2 * gather.text.glyphs.size());
   }
 }
 
@@ -91,11 +99,12 @@ std::vector<CodeSpan> plan_code_ranges(const std::vector<GlyphStore>& stores, si
 bool gather_code_range(const std::vector<GlyphStore>& stores, CodeSpan range, size_t most,
                        PatchText& range_text) {
   range_text = PatchText{};
-  size_t limit = std::max<size_t>(most, 1);
+  Gathering gather{range, most, std::max<size_t>(most, 1), 0, range_text};
   // Room for all at once: a vector that grows would hold its old copy too.
-  range_text.glyphs.reserve(limit);
+  range_text.glyphs.reserve(gather.limit);
   std::unique_ptr<PatchGlyph[]> block;
   for (const GlyphStore& s : stores) {
+    gather.before = s.before;
     if (s.spilled && !block) block.reset(new PatchGlyph[kReadGlyphs]);
     if (s.spilled && !seek_file(s.file, 0, SEEK_SET)) return false;
     for (uint64_t left = s.spilled; left > 0;) {
@@ -104,10 +113,10 @@ bool gather_code_range(const std::vector<GlyphStore>& stores, CodeSpan range, si
         if (!std::ferror(s.file)) errno = EIO;  // the file ended before its glyphs
         return false;
       }
-      take_in_range(block.get(), want, s.before, range, most, limit, range_text);
+      take_in_range(gather, block.get(), want);
       left -= want;
     }
-    take_in_range(s.rest.data(), s.rest.size(), s.before, range, most, limit, range_text);
+    take_in_range(gather, s.rest.data(), s.rest.size());
   }
   merge_patch_glyphs(range_text);
   return true;

@@ -114,40 +114,58 @@ enum class Codes { any, ascending, each_once };
 // codes past a bucket of 4096; or with codes 1 to `glyphs` that only
 // ascend or come each once in any order; a Ctrl-Z at byte `stop` when it
 // is given.
-std::string odd_patch(size_t glyphs, unsigned seed, size_t stop = std::string::npos,
-                      Codes order = Codes::any) {
-  std::mt19937 random(seed);
+struct OddPatch {
+  size_t glyphs;
+  unsigned seed;
+  Codes order = Codes::any;
+  size_t stop = std::string::npos;
+};
+
+// A glyph of code `code` as odd_patch() writes it: its header and rows.
+std::string odd_glyph(std::mt19937& random, unsigned code) {
   auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
-  std::vector<unsigned> codes(glyphs);
-  for (size_t i = 0; i < glyphs; ++i) codes[i] = static_cast<unsigned>(1 + i);
-  if (order == Codes::each_once) std::shuffle(codes.begin(), codes.end(), random);
-  std::string text;
   char line[16];
-  for (size_t i = 0; i < glyphs; ++i) {
-    unsigned code = pick(20) == 0 ? 0x123400 + pick(9) : 1 + pick(0x3000);
-    if (order != Codes::any) code = codes[i];
-    std::snprintf(line, sizeof line, pick(300) == 0 ? "@-%X\n" : "@%X\n", code);
-    text += pick(500) == 0 ? "@zz\n" : pick(400) == 0 ? "; note\n" : line;
-    const unsigned rows = pick(30) == 0 ? pick(8) : 8;
-    for (unsigned r = 0; r < rows; ++r) {
-      for (int c = 0; c < 7; ++c) text += pick(1000) == 0 ? '.' : "01"[pick(2)];
-      text += pick(10) == 0 ? "\r\n" : "\n";
-    }
+  (void)std::snprintf(line, sizeof line, pick(300) == 0 ? "@-%X\n" : "@%X\n", code);
+  std::string text = pick(500) == 0 ? "@zz\n" : pick(400) == 0 ? "; note\n" : line;
+  const unsigned rows = pick(30) == 0 ? pick(8) : 8;
+  for (unsigned r = 0; r < rows; ++r) {
+    for (int c = 0; c < 7; ++c) text += pick(1000) == 0 ? '.' : "01"[pick(2)];
+    text += pick(10) == 0 ? "\r\n" : "\n";
   }
-  if (stop < text.size()) text[stop] = 0x1A;
   return text;
 }
 
-// The image after `patch` went into a copy of `old`, holding `held` glyphs,
-// then what the run printed; "failed" ends it when it failed.
-std::string patched(const std::string& path, const std::string& old, size_t held) {
+std::string odd_patch(const OddPatch& p) {
+  std::mt19937 random(p.seed);
+  std::vector<unsigned> codes(p.glyphs);
+  for (size_t i = 0; i < p.glyphs; ++i) codes[i] = static_cast<unsigned>(1 + i);
+  if (p.order == Codes::each_once) std::shuffle(codes.begin(), codes.end(), random);
+  std::string text;
+  for (size_t i = 0; i < p.glyphs; ++i) {
+    unsigned code = random() % 20 == 0 ? 0x123400 + random() % 9 : 1 + random() % 0x3000;
+    text += odd_glyph(random, p.order == Codes::any ? code : codes[i]);
+  }
+  if (p.stop < text.size()) text[p.stop] = 0x1A;
+  return text;
+}
+
+// Writes `text` to a new file at `path`; false when it cannot.
+bool write_file(const char* path, const std::string& text) {
+  FILE* file = std::fopen(path, "wb");
+  return file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+         std::fclose(file) == 0;
+}
+
+// The image after the patch at `path` went into a copy of `old`, holding
+// `held` glyphs, then what the run printed; "failed" ends it when it failed.
+std::string patched(const std::string& path, size_t held, const std::string& old) {
   FILE* rom = std::tmpfile();
   EXPECT_TRUE(rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0 &&
               std::fwrite(old.data(), 1, old.size(), rom) == old.size());
   testing::internal::CaptureStderr();
   bool done = patch_text_font(rom, path.c_str(), held);
   std::string printed = testing::internal::GetCapturedStderr();
-  std::string image(0x123500 * 8, '?');
+  std::string image(size_t{0x123500} * 8, '?');
   std::rewind(rom);
   image.resize(std::fread(image.data(), 1, image.size(), rom));
   (void)std::fclose(rom);
@@ -156,46 +174,37 @@ std::string patched(const std::string& path, const std::string& old, size_t held
 
 TEST(PatchTextFont, AFontOfMoreGlyphsThanHeldComesOutAsOneHeldWhole) {
   const std::string path = testing::TempDir() + "odd.txt";
-  const std::string old = pattern(0x3000 * 8);
+  const std::string old = pattern(size_t{0x3000} * 8);
   // Under the size that is parsed in parts, past it, and past it with a
-  // Ctrl-Z in the first part, which leaves the second unread, its codes in
-  // any order or ascending.
-  struct Case {
-    size_t glyphs, stop;
-    bool ascending;
-  };
+  // Ctrl-Z in the first part, which leaves the later ones unread, its codes
+  // in any order or ascending.
   const size_t none = std::string::npos;
-  for (auto [glyphs, stop, ascending] : {Case{3000, none, false}, Case{70000, none, false},
-                                         Case{70000, 1000000, false}, Case{70000, 1000000, true}}) {
-    FILE* font = std::fopen(path.c_str(), "wb");
-    const std::string text = odd_patch(glyphs, static_cast<unsigned>(glyphs + stop), stop,
-                                       ascending ? Codes::ascending : Codes::any);
-    ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
-                std::fclose(font) == 0);
-    const std::string whole = patched(path, old, kGlyphsHeld);
+  for (const OddPatch& odd :
+       {OddPatch{3000, 1, Codes::any, none}, OddPatch{70000, 2, Codes::any, none},
+        OddPatch{70000, 3, Codes::any, 1000000}, OddPatch{70000, 4, Codes::ascending, 1000000}}) {
+    ASSERT_TRUE(write_file(path.c_str(), odd_patch(odd)));
+    const std::string whole = patched(path, kGlyphsHeld, old);
     ASSERT_GT(whole.size(), old.size());
-    for (size_t held : {0, 5, 2000}) EXPECT_TRUE(patched(path, old, held) == whole) << held;
+    for (size_t held : {0, 5, 2000}) EXPECT_TRUE(patched(path, held, old) == whole) << held;
     // Applied again, nothing changes: the image keeps the bytes it has.
-    const std::string again = whole.substr(0, 0x123409 * 8);
-    EXPECT_EQ(patched(path, again, 5).substr(0, again.size()), again);
+    const std::string again = whole.substr(0, size_t{0x123409} * 8);
+    EXPECT_EQ(patched(path, 5, again).substr(0, again.size()), again);
   }
   (void)std::remove(path.c_str());
 }
 
 TEST(PatchTextFont, APatchAppliedAgainWarnsAsAnyOther) {
   const std::string path = testing::TempDir() + "again.txt";
-  const std::string ascending = odd_patch(70000, 3, std::string::npos, Codes::ascending);
+  const std::string ascending = odd_patch({70000, 3, Codes::ascending});
   // Its codes ascend in every part, then some come again at its end, as
   // they were: the image holds their first glyphs, left out as the codes
   // ascend, which matter after all. Codes in any order, each once.
   size_t from = ascending.find("\n@", 100000) + 1;
   const std::string again = ascending.substr(from, ascending.find("\n@", from + 5000) + 1 - from);
-  const std::string shuffled = odd_patch(70000, 5, std::string::npos, Codes::each_once);
+  const std::string shuffled = odd_patch({70000, 5, Codes::each_once});
   for (const std::string& text : {ascending, ascending + again, shuffled}) {
-    FILE* font = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(font && std::fwrite(text.data(), 1, text.size(), font) == text.size() &&
-                std::fclose(font) == 0);
-    std::string once = patched(path, pattern(0x3000 * 8), kGlyphsHeld);
+    ASSERT_TRUE(write_file(path.c_str(), text));
+    std::string once = patched(path, kGlyphsHeld, pattern(size_t{0x3000} * 8));
     std::string image = once.substr(0, once.find(path));
     // The warnings of the text read byte by byte, which no image changes.
     PatchText plain = parse_font_patch(text, true);
@@ -204,13 +213,13 @@ TEST(PatchTextFont, APatchAppliedAgainWarnsAsAnyOther) {
     for (const PatchWarning& w : plain.warnings) {
       warned += path + ":" + std::to_string(w.line) + ": warning: " + w.text + "\n";
     }
-    EXPECT_TRUE(patched(path, image, kGlyphsHeld) == image + warned);
+    EXPECT_TRUE(patched(path, kGlyphsHeld, image) == image + warned);
   }
   (void)std::remove(path.c_str());
 }
 
 TEST(GatherCodeRange, GlyphsLeftInMemoryFollowThoseSpilled) {
-  PatchText patch = parse_font_patch(odd_patch(5000, 7));
+  PatchText patch = parse_font_patch(odd_patch({5000, 7}));
   std::vector<GlyphStore> stores(2);
   // The first store spills half its glyphs; the second none, as when no
   // spill file could be made.

@@ -232,6 +232,8 @@ TEST(GatherCodeRange, GlyphsLeftInMemoryFollowThoseSpilled) {
   patch.warnings.clear();
   merge_patch_glyphs(patch);
   PatchText joined;
+  // Room for them all: one range, buckets of few glyphs joined.
+  EXPECT_EQ(plan_code_ranges(stores, 100000).size(), 1u);
   for (CodeSpan range : plan_code_ranges(stores, 1000)) {
     // Only a range of one bucket of codes holds more glyphs than asked.
     auto in_range = [&](const PatchGlyph& g) {

@@ -12,11 +12,6 @@
 #include "glyph_spill.h"
 #include "patch_parser.h"
 
-// Runs task(0) to task(count - 1) on as many threads as there are cores,
-// this one included, each taking the next task as it is free; returns once
-// all are done.
-void run_on_cores(size_t count, const std::function<void(size_t)>& task);
-
 // What the codes of a part are like, its dropped glyphs included.
 struct PartShape {
   bool ascend = true;  // each code is above the one before

@@ -113,17 +113,6 @@ int given_rows(const PatchGlyph& g) {
   return given == kEveryRow ? 8 : __builtin_popcountll(given);
 }
 
-// Adds the rows of `g` to `extents`, joining those that touch.
-void add_extents(std::vector<RomExtent>& extents, const PatchGlyph& g) {
-  int64_t offset = int64_t{g.code} * 8;
-  int64_t size = given_rows(g);
-  if (!extents.empty() && extents.back().offset + extents.back().size == offset) {
-    extents.back().size += size;
-  } else {
-    extents.push_back({offset, size});
-  }
-}
-
 constexpr int64_t kWindow = 1 << 18;
 
 // Glyphs being sifted in place, sorted by code: those kept move to the
@@ -208,7 +197,8 @@ size_t held_run(const Sifted& s, size_t j) {
 
 void keep(Sifted& s, size_t i) {
   s.glyphs[s.kept++] = s.glyphs[i];
-  add_extents(s.extents, s.glyphs[i]);
+  const PatchGlyph& g = s.glyphs[i];
+  add_extent(s.extents, {int64_t{g.code} * 8, given_rows(g)});
 }
 
 // Keeps or drops the pending unchanged glyphs, which end before glyph `end`;
@@ -250,6 +240,14 @@ bool sift(Sifted& s) {
 
 }  // namespace
 
+void add_extent(std::vector<RomExtent>& extents, RomExtent e) {
+  if (!extents.empty() && extents.back().offset + extents.back().size == e.offset) {
+    extents.back().size += e.size;
+  } else {
+    extents.push_back(e);
+  }
+}
+
 int64_t glyph_end(const PatchGlyph& g) { return int64_t{g.code} * 8 + given_rows(g); }
 
 bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& glyphs,
@@ -282,13 +280,7 @@ bool drop_unchanged_glyphs(FILE* rom, int64_t size, std::vector<PatchGlyph>& gly
   if (halves == 2) {
     std::copy_n(sifts[1]->glyphs, sifts[1]->kept, glyphs.data() + kept);
     kept += sifts[1]->kept;
-    for (const RomExtent& e : own[1]) {
-      if (!own[0].empty() && own[0].back().offset + own[0].back().size == e.offset) {
-        own[0].back().size += e.size;
-      } else {
-        own[0].push_back(e);
-      }
-    }
+    for (const RomExtent& e : own[1]) add_extent(own[0], e);
   }
   glyphs.resize(kept);
   extents = std::move(own[0]);

@@ -27,6 +27,10 @@ struct RomExtent {
   int64_t size;
 };
 
+// Adds `e`, which lies past those of `extents`, to them, joined to the last
+// when they touch.
+void add_extent(std::vector<RomExtent>& extents, RomExtent e);
+
 // Fills `bytes` with the image's bytes from `offset` on; false with errno set
 // when it cannot, an image too short for them included.
 bool read_rom_bytes(FILE* rom, int64_t offset, std::vector<uint8_t>& bytes);

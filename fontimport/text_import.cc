@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console.h"
+#include "cores.h"
 #include "files.h"
 #include "fontimport.h"
 #include "glyph_spill.h"
@@ -68,13 +69,7 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts,
       d.read = false;
       d.error = error[k];
     }
-    for (const RomExtent& e : own[k]) {
-      if (!d.extents.empty() && d.extents.back().offset + d.extents.back().size == e.offset) {
-        d.extents.back().size += e.size;
-      } else {
-        d.extents.push_back(e);
-      }
-    }
+    for (const RomExtent& e : own[k]) add_extent(d.extents, e);
   }
   return d;
 }

@@ -9,7 +9,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cores.h"
 #include "files.h"
 #include "windows_text.h"
 
@@ -111,14 +111,6 @@ CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at
   return CopyEnd::done;
 }
 
-#ifndef _WIN32
-// Runs task(1), `task` pointing to it, on a thread of its own.
-void* run_second(void* task) {
-  (*static_cast<std::function<void(int)>*>(task))(1);
-  return nullptr;
-}
-#endif
-
 }  // namespace
 
 FILE* open_spill_file(const char* folder) {
@@ -166,16 +158,10 @@ CopyEnd copy_file_part(FILE* from, int64_t from_at, FILE* to, int64_t to_at, int
 }
 
 void run_side_by_side(const std::function<void(int)>& task) {
-#ifndef _WIN32
-  std::function<void(int)> second = task;
-  pthread_t thread;
-  if (pthread_create(&thread, nullptr, run_second, &second) == 0) {
-    task(0);
-    (void)pthread_join(thread, nullptr);
-    return;
-  }
-  // No thread to spare: one after the other does the same work.
-#endif
+#ifdef _WIN32
   task(0);
   task(1);
+#else
+  run_on_cores(2, [&](size_t k) { task(static_cast<int>(k)); });
+#endif
 }

@@ -326,7 +326,9 @@
 
   function pixelKey(event) {
     const moves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, 1], ArrowRight: [0, -1] };
-    const { row, bit } = page.cursor;
+    const p = pixelAt(event);
+    if (!p) return;
+    const { row, bit } = p;
     if (moves[event.key]) {
       event.preventDefault();
       moveCursor(row + moves[event.key][0], bit + moves[event.key][1]).focus();
@@ -557,6 +559,10 @@
     $('pixels').addEventListener('pointerdown', startDrag);
     $('pixels').addEventListener('pointerover', moveDrag);
     $('pixels').addEventListener('keydown', pixelKey);
+    $('pixels').addEventListener('focusin', (e) => {
+      const p = pixelAt(e);
+      if (p) moveCursor(p.row, p.bit);
+    });
     window.addEventListener('pointerup', endDrag);
     $('sample').addEventListener('input', drawSample);
     document.addEventListener('keydown', keys);

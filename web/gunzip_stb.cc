@@ -38,8 +38,15 @@ namespace {
 constexpr uint8_t kExtra = 4, kName = 8, kComment = 16, kHeaderCrc = 2;
 
 // The offset of the deflate data of the member at `at`, past its header's
-// fields; 0 when the header is cut short or is no gzip header.
-size_t data_start(std::string_view data, size_t at) {
+// fields; 0 with the reason in `error` when the header is cut short or is
+// no gzip header.
+size_t data_start(std::string_view data, size_t at, std::string& error) {
+  error = "the gzip data is cut short";
+  // zlib's words for a header that is no gzip member's.
+  if (data.size() - at >= 2 && (data[at] != '\x1f' || data[at + 1] != '\x8b'))
+    error = "the gzip data is damaged: incorrect header check";
+  else if (data.size() - at >= 3 && data[at + 2] != 8)
+    error = "the gzip data is damaged: unknown compression method";
   if (data.size() - at < 10 || data[at] != '\x1f' || data[at + 1] != '\x8b' || data[at + 2] != 8)
     return 0;
   auto flags = static_cast<uint8_t>(data[at + 3]);
@@ -70,8 +77,9 @@ std::string gunzip(std::string_view data, std::string& out) {
   out.clear();
   size_t at = 0;
   while (at < data.size()) {
-    size_t start = data_start(data, at);
-    if (start == 0) return at == 0 ? "the gzip data is damaged" : "the gzip data is cut short";
+    std::string error;
+    size_t start = data_start(data, at, error);
+    if (start == 0) return error;
     stbi__zbuf z{};
     z.zbuffer = reinterpret_cast<stbi_uc*>(const_cast<char*>(data.data() + start));
     z.zbuffer_end = reinterpret_cast<stbi_uc*>(const_cast<char*>(data.data() + data.size()));

@@ -37,4 +37,3 @@ std::string gunzip(std::string_view data, std::string& out) {
   if (status == Z_BUF_ERROR) return "the gzip data is cut short";
   return "the gzip data is damaged" + (reason.empty() ? "" : ": " + reason);
 }
-

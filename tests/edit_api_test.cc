@@ -17,32 +17,32 @@ namespace {
 void open_image(uint32_t glyphs) {
   uint8_t* bytes = zp_image_reserve(glyphs * 8);
   ASSERT_NE(bytes, nullptr);
-  for (uint32_t i = 0; i < glyphs * 8; ++i) bytes[i] = static_cast<uint8_t>((i >> 3) + (i & 7)) & 0x7F;
+  for (uint32_t i = 0; i < glyphs * 8; ++i)
+    bytes[i] = static_cast<uint8_t>((i >> 3) + (i & 7)) & 0x7F;
   zp_image_opened();
 }
 
 // zp_import of the text `font` named `name`: the glyphs as "CODE=ROWS" hex, or the error.
 std::string import(const std::string& font, const char* name, const char* map = "",
                    const char* drop = "") {
-  int n = zp_import(reinterpret_cast<const uint8_t*>(font.data()), static_cast<uint32_t>(font.size()),
-                    name, map, drop);
+  int n = zp_import(reinterpret_cast<const uint8_t*>(font.data()),
+                    static_cast<uint32_t>(font.size()), name, map, drop);
   if (n < 0) return zp_message();
   std::string out;
   for (int i = 0; i < n; ++i) {
     char glyph[32];
-    const uint8_t* r = zp_import_rows() + i * 8;
-    (void)std::snprintf(glyph, sizeof glyph, "%X=%02X%02X%02X%02X%02X%02X%02X%02X ", zp_import_codes()[i],
-                        r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
+    const uint8_t* r = zp_import_rows() + static_cast<ptrdiff_t>(i) * 8;
+    (void)std::snprintf(glyph, sizeof glyph, "%X=%02X%02X%02X%02X%02X%02X%02X%02X ",
+                        zp_import_codes()[i], r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]);
     out += glyph;
   }
   return out + zp_message();
 }
 
 // A hex font of one glyph at 41, gzip'd, as a member that zlib and stb both unpack.
-const std::string kGzipHex(
+constexpr char kGzipHex[] =
     "\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\x33\x31\xB4\x32\x77\x33\x31\x84\x41\x73\x37\x03\x03"
-    "\x2E\x00\x8D\xAC\x33\x64\x14\x00\x00\x00",
-    33);
+    "\x2E\x00\x8D\xAC\x33\x64\x14\x00\x00\x00";
 
 TEST(EditApi, ImportLandsAsZenpoWritesTheConvertedPatch) {
   open_image(0x80);
@@ -59,8 +59,9 @@ TEST(EditApi, ImportLandsAsZenpoWritesTheConvertedPatch) {
       {"41:0100000000000000\n42:0200000000000000\n", "b.hex", "41=7E 42", "",
        "42=0200000000000000 7E=0100000000000000 "},
       // gzip unpacks the same in both builds; its damage reads as zlib's.
-      {kGzipHex, "c.hex.gz", "", "", "41=7F41414141417F00 "},
-      {kGzipHex.substr(0, 29), "c.hex.gz", "", "", "zenpo-convert: c.hex.gz: the gzip data is cut short\n"},
+      {std::string(kGzipHex, sizeof kGzipHex - 1), "c.hex.gz", "", "", "41=7F41414141417F00 "},
+      {std::string(kGzipHex, 29), "c.hex.gz", "", "",
+       "zenpo-convert: c.hex.gz: the gzip data is cut short\n"},
       {"\x1F\x8B", "d.gz", "", "", "zenpo-convert: d.gz: the gzip data is cut short\n"},
       // Past the image's slots: left out, as the page does not lengthen it.
       {"81:0100000000000000\n", "e.hex", "81", "",

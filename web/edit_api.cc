@@ -61,7 +61,8 @@ bool read_map(const char* text, std::vector<CodeRange>& map) {
   std::string word;
   std::string error;
   while (words >> word) {
-    if (!parse_code_map(word, map, error)) return set_error("zenpo-convert", "", 0, "-m: " + error), false;
+    if (!parse_code_map(word, map, error))
+      return set_error("zenpo-convert", "", 0, "-m: " + error), false;
   }
   return true;
 }
@@ -84,7 +85,7 @@ bool queue_glyph(uint32_t code, const uint8_t* rows, uint8_t given) {
   if (code >= zp_glyph_count()) return false;
   s.import_codes.push_back(code);
   for (int r = 0; r < 8; ++r) {
-    bool row_given = (given >> r) & 1;
+    bool row_given = ((given >> r) & 1) != 0;
     s.import_rows.push_back(row_given ? rows[r] & kRowBits : s.image[size_t{code} * 8 + r]);
   }
   return true;
@@ -103,7 +104,8 @@ void import_patch(std::string_view text, const std::string& name) {
   PatchText patch = parse_font_patch(text);
   merge_patch_glyphs(patch);
   for (const PatchWarning& w : patch.warnings) add_warning(name, w.line, w.text);
-  uint32_t past = 0, first_past = 0;
+  uint32_t past = 0;
+  uint32_t first_past = 0;
   for (const PatchGlyph& g : patch.glyphs) {
     uint8_t given = 0;
     for (int r = 0; r < 8; ++r) given |= (g.rows[r] & kRowGiven) ? 1 << r : 0;
@@ -117,7 +119,7 @@ void import_patch(std::string_view text, const std::string& name) {
 int import_font(std::string_view bytes, const std::string& name, std::vector<CodeRange> map,
                 DropSide drop) {
   Font font = bytes.substr(0, 8) == "\x89PNG\r\n\x1a\n" ? read_glyph_picture(bytes, SheetOptions{})
-                                                          : parse_font(bytes, false);
+                                                        : parse_font(bytes, false);
   for (const FontMessage& w : font.warnings) add_warning(name, w.line, w.text);
   if (font.failed) return set_error("zenpo-convert", name, font.error.line, font.error.text);
   if (drop == DropSide::fewest)
@@ -128,7 +130,8 @@ int import_font(std::string_view bytes, const std::string& name, std::vector<Cod
   }
   PatchPlan plan = plan_patch(font, map, drop);
   for (const std::string& w : plan.warnings) add_warning(name, 0, w);
-  uint32_t past = 0, first_past = 0;
+  uint32_t past = 0;
+  uint32_t first_past = 0;
   for (const FontGlyph& g : plan.glyphs) {
     uint8_t rows[8];
     for (int r = 0; r < 8; ++r) rows[r] = image_row(g.rows[r], plan.dropped);
@@ -142,7 +145,8 @@ int import_font(std::string_view bytes, const std::string& name, std::vector<Cod
 bool is_patch_name(std::string_view name) {
   if (name.size() < 4) return false;
   std::string end(name.substr(name.size() - 4));
-  std::transform(end.begin(), end.end(), end.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(end.begin(), end.end(), end.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return end == ".txt";
 }
 
@@ -154,9 +158,11 @@ std::string changed_patch(const std::string& name) {
                      "; Apply it with \"zenpo FILE.txt\" in the folder of the image as it was "
                      "opened.\n";
   long high = 0;
+  const uint8_t* image = s.image.data();
+  const uint8_t* opened = s.opened.data();
   for (uint32_t code = 0; code < zp_glyph_count(); ++code) {
-    const uint8_t* now = &s.image[size_t{code} * 8];
-    if (std::memcmp(now, &s.opened[size_t{code} * 8], 8) == 0) continue;
+    const uint8_t* now = image + size_t{code} * 8;
+    if (std::memcmp(now, opened + size_t{code} * 8, 8) == 0) continue;
     if (code == 0) {
       add_warning(name, 0, "glyph 0x0 changed, but codes start at 1: a patch cannot write it");
       continue;
@@ -193,6 +199,7 @@ uint8_t mirrored(uint8_t row) {
 }
 
 // Changes the 8 rows of a glyph as `edit` says; see ZpEdit.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the edit, then its pixel, as ZpEdit reads
 void edit_rows(uint8_t* rows, int edit, int row, int bit) {
   auto mask = static_cast<uint8_t>(1u << (bit & 7));
   uint8_t old[8];
@@ -201,18 +208,41 @@ void edit_rows(uint8_t* rows, int edit, int row, int bit) {
     uint8_t& b = rows[r];
     uint8_t high = b & 0x80;
     switch (edit) {
-      case ZP_TOGGLE: b = r == row ? b ^ mask : b; break;
-      case ZP_SET: b = r == row ? b | mask : b; break;
-      case ZP_CLEAR_BIT: b = r == row ? b & ~mask : b; break;
-      case ZP_SHIFT_UP: b = high | (r < 7 ? old[r + 1] & kColumns : 0); break;
-      case ZP_SHIFT_DOWN: b = high | (r > 0 ? old[r - 1] & kColumns : 0); break;
-      case ZP_SHIFT_LEFT: b = high | ((b << 1) & kColumns); break;
-      case ZP_SHIFT_RIGHT: b = high | ((b & kColumns) >> 1); break;
-      case ZP_FLIP_ACROSS: b = mirrored(b); break;
-      case ZP_FLIP_DOWN: b = old[7 - r]; break;
-      case ZP_INVERT: b = high | (~b & kColumns); break;
-      case ZP_CLEAR: b = 0; break;
-      default: break;
+      case ZP_TOGGLE:
+        b = r == row ? b ^ mask : b;
+        break;
+      case ZP_SET:
+        b = r == row ? b | mask : b;
+        break;
+      case ZP_CLEAR_BIT:
+        b = r == row ? b & ~mask : b;
+        break;
+      case ZP_SHIFT_UP:
+        b = high | (r < 7 ? old[r + 1] & kColumns : 0);
+        break;
+      case ZP_SHIFT_DOWN:
+        b = high | (r > 0 ? old[r - 1] & kColumns : 0);
+        break;
+      case ZP_SHIFT_LEFT:
+        b = high | ((b << 1) & kColumns);
+        break;
+      case ZP_SHIFT_RIGHT:
+        b = high | ((b & kColumns) >> 1);
+        break;
+      case ZP_FLIP_ACROSS:
+        b = mirrored(b);
+        break;
+      case ZP_FLIP_DOWN:
+        b = old[7 - r];
+        break;
+      case ZP_INVERT:
+        b = high | (~b & kColumns);
+        break;
+      case ZP_CLEAR:
+        b = 0;
+        break;
+      default:
+        break;
     }
   }
 }
@@ -243,7 +273,8 @@ uint32_t zp_glyph_count() { return zp_image_size() / 8; }
 
 const uint8_t* zp_opened_glyph(uint32_t code) {
   const State& s = state();
-  return code < s.opened.size() / 8 ? &s.opened[size_t{code} * 8] : nullptr;
+  size_t slots = s.opened.size() / 8;
+  return code < slots ? s.opened.data() + size_t{code} * 8 : nullptr;
 }
 
 int zp_put_glyph(uint32_t code, const uint8_t* rows) {
@@ -252,6 +283,7 @@ int zp_put_glyph(uint32_t code, const uint8_t* rows) {
   return 1;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a flat C call for the page
 int zp_edit_glyph(uint32_t code, int edit, int row, int bit) {
   if (code >= zp_glyph_count()) return 0;
   uint8_t* rows = &state().image[size_t{code} * 8];
@@ -261,6 +293,7 @@ int zp_edit_glyph(uint32_t code, int edit, int row, int bit) {
   return std::memcmp(old, rows, 8) != 0 ? 1 : 0;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a flat C call for the page
 int zp_import(const uint8_t* bytes, uint32_t size, const char* name, const char* map,
               const char* drop) {
   State& s = state();
@@ -286,6 +319,7 @@ const uint32_t* zp_import_codes() { return state().import_codes.data(); }
 
 const uint8_t* zp_import_rows() { return state().import_rows.data(); }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): a flat C call for the page
 int zp_export(int format, const char* name, const char* sample) {
   State& s = state();
   s.message.clear();

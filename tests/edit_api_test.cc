@@ -25,8 +25,9 @@ void open_image(uint32_t glyphs) {
 // zp_import of the text `font` named `name`: the glyphs as "CODE=ROWS" hex, or the error.
 std::string import(const std::string& font, const char* name, const char* map = "",
                    const char* drop = "") {
-  int n = zp_import(reinterpret_cast<const uint8_t*>(font.data()),
-                    static_cast<uint32_t>(font.size()), name, map, drop);
+  // At the very end of an allocation of its size: a read past it shows under the sanitizers.
+  std::vector<uint8_t> bytes(font.begin(), font.end());
+  int n = zp_import(bytes.data(), static_cast<uint32_t>(bytes.size()), name, map, drop);
   if (n < 0) return zp_message();
   std::string out;
   for (int i = 0; i < n; ++i) {
@@ -61,6 +62,8 @@ TEST(EditApi, ImportLandsAsZenpoWritesTheConvertedPatch) {
       // gzip unpacks the same in both builds; its damage reads as zlib's.
       {std::string(kGzipHex, sizeof kGzipHex - 1), "c.hex.gz", "", "", "41=7F41414141417F00 "},
       {std::string(kGzipHex, 29), "c.hex.gz", "", "",
+       "zenpo-convert: c.hex.gz: the gzip data is cut short\n"},
+      {std::string(kGzipHex, 20), "c.hex.gz", "", "",
        "zenpo-convert: c.hex.gz: the gzip data is cut short\n"},
       {"\x1F\x8B", "d.gz", "", "", "zenpo-convert: d.gz: the gzip data is cut short\n"},
       // Past the image's slots: left out, as the page does not lengthen it.

@@ -1,8 +1,8 @@
 #include "edit_api.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,15 +54,21 @@ int set_error(const char* tool, const std::string& name, uint64_t line, const st
   return -1;
 }
 
-// Reads the map textbox, ranges separated by blanks, into `map`, with the
-// -m text of the patch's heading; false after the usage error.
+// Reads the map textbox, ranges separated by blanks, into `map`; false
+// after the usage error.
 bool read_map(const char* text, std::vector<CodeRange>& map) {
-  std::istringstream words(text ? text : "");
-  std::string word;
+  std::string_view rest = text ? text : "";
   std::string error;
-  while (words >> word) {
-    if (!parse_code_map(word, map, error))
-      return set_error("zenpo-convert", "", 0, "-m: " + error), false;
+  while (!rest.empty()) {
+    size_t start = rest.find_first_not_of(" \t");
+    if (start == std::string_view::npos) break;
+    rest.remove_prefix(start);
+    std::string_view word = rest.substr(0, rest.find_first_of(" \t"));
+    rest.remove_prefix(word.size());
+    if (!parse_code_map(word, map, error)) {
+      set_error("zenpo-convert", "", 0, "-m: " + error);
+      return false;
+    }
   }
   return true;
 }

@@ -90,6 +90,8 @@ std::string gunzip(std::string_view data, std::string& out) {
     if (done) out.append(z.zout_start, size);
     std::free(z.zout_start);
     if (!done) {
+      // stb reads zeros past the end: a failure there is data cut short.
+      if (z.zbuffer >= z.zbuffer_end) return "the gzip data is cut short";
       const char* why = stbi_failure_reason();
       if (out.size() + (size_t{1} << 16) >= kMaxUnpacked)
         return "the gzip data unpacks to more than 64 MiB";

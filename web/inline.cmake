@@ -56,7 +56,7 @@ if(NOT inside EQUAL -1)
 endif()
 hash_source("${script}" script_hash)
 hash_source("${style}" style_hash)
-set(policy "default-src 'none'; script-src ${script_hash} 'wasm-unsafe-eval'; style-src ${style_hash}; img-src 'self' data:; base-uri 'none'; form-action 'none'")
+set(policy "default-src 'none'; script-src ${script_hash} 'wasm-unsafe-eval'; style-src ${style_hash}; base-uri 'none'; form-action 'none'")
 # Pieces go in by position, not by string(REPLACE) over what came before, so
 # that no '@' in the script is ever read as a placeholder.
 foreach(piece POLICY STYLE SCRIPT)

@@ -201,6 +201,14 @@ test('the whole loop on file:// without the File System Access API', async () =>
     await page.getByRole('textbox', { name: 'Sample text' }).fill('Hello, world');
     await page.screenshot({ path: args.screenshot });
   }
+
+  // Closing the tab with unsaved changes asks first.
+  await pixel(page, 'Row 1, column 1').click();
+  const asked = page.waitForEvent('dialog');
+  await page.close({ runBeforeUnload: true });
+  const dialog = await asked;
+  assert.equal(dialog.type(), 'beforeunload');
+  await dialog.accept();
   await done();
 });
 

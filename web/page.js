@@ -394,16 +394,24 @@
 
   async function loadImage(file, handle) {
     alertText('');
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const p = M._zp_image_reserve(bytes.length);
-    if (!p) {
-      alertText(`${file.name}: ${message()}`);
+    // Room first: a file too large is refused before it is read.
+    if (!M._zp_image_reserve(Math.min(file.size, 0xffffffff))) {
+      alertText(message());
       return;
     }
-    heap().set(bytes, p);
+    try {
+      heap().set(new Uint8Array(await file.arrayBuffer()), M._zp_image());
+    } catch (e) {
+      M._zp_image_reserve(0);
+      Object.assign(page, { open: false, glyphs: 0, changed: new Set(), undo: [], redo: [] });
+      drawRows(true);
+      updateButtons();
+      alertText(`zenpo-edit: ${file.name}: cannot read it: ${e.message || e}`);
+      return;
+    }
     M._zp_image_opened();
     Object.assign(page, {
-      name: file.name, handle, size: bytes.length, glyphs: M._zp_glyph_count(), open: true,
+      name: file.name, handle, size: file.size, glyphs: M._zp_glyph_count(), open: true,
       anchor: null, undo: [], redo: [], changed: new Set(), drag: null,
     });
     page.current = Math.min(0x41, Math.max(page.glyphs - 1, 0));
@@ -413,7 +421,7 @@
     drawSample();
     updateButtons();
     const last = page.glyphs ? `, glyphs 0x0 to 0x${hex(page.glyphs - 1, 1)}` : '';
-    status(`${file.name}: ${bytes.length} bytes${last}`);
+    status(`${file.name}: ${file.size} bytes${last}`);
     document.body.dataset.opened = String(performance.now());
   }
 

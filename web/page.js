@@ -38,6 +38,7 @@
     try { return fn(...pointers); } finally { pointers.forEach((p) => M._free(p)); }
   }
 
+  // The status line (role status) and the error line (role alert).
   function status(text) { $('status').textContent = text; }
   function alertText(text) { $('alert').textContent = text; }
 
@@ -79,6 +80,7 @@
     return record(codes, before);
   }
 
+  // Takes the last step off `from`, puts its `which` bytes back, and keeps it on `to`.
   function undoRedo(from, to, which) {
     const step = from.pop();
     if (!step) return;
@@ -88,6 +90,7 @@
     status(`${which === 'before' ? 'Undone' : 'Redone'}: ${describe(step.codes)}`);
   }
 
+  // "glyph 0x41" or "3 glyphs", for the status line.
   const describe = (codes) => (codes.length === 1 ? `glyph 0x${hex(codes[0])}` : `${codes.length} glyphs`);
 
   // ---- Drawing ----------------------------------------------------------
@@ -133,6 +136,7 @@
     updateButtons();
   }
 
+  // Enables the buttons that have something to do.
   function updateButtons() {
     $('undo').disabled = page.undo.length === 0;
     $('redo').disabled = page.redo.length === 0;
@@ -145,6 +149,7 @@
 
   const pool = []; // rows of the grid on screen: {element, label, buttons, index}
 
+  // Rows of 16 in the grid, the last one partly grey when the image ends inside it.
   function rowCount() { return Math.ceil(page.glyphs / 16); }
 
   // The first row on screen and the offset of the rows' block.
@@ -156,6 +161,7 @@
     return Math.floor((s.scrollTop / Math.max(range, 1)) * Math.max(rowCount() - Math.floor(s.clientHeight / ROW), 0));
   }
 
+  // A new row of the grid's pool: its label and 16 glyph buttons.
   function makeRow() {
     const element = document.createElement('div');
     element.className = 'row';
@@ -196,6 +202,7 @@
     drawGlyph(button.firstChild, code);
   }
 
+  // True when `code` lies in the range selected for Copy.
   function inRange(code) {
     if (page.anchor === null) return false;
     return code >= Math.min(page.anchor, page.current) && code <= Math.max(page.anchor, page.current);
@@ -231,6 +238,7 @@
 
   const pixels = []; // [row][column]: column 0 is bit 7, columns 1 to 7 bits 6 to 0
 
+  // The 64 pixel checkboxes of the edited glyph, one in the tab order at a time.
   function makeEditor() {
     for (let r = 0; r < 8; r++) {
       pixels.push([]);
@@ -249,6 +257,7 @@
     }
   }
 
+  // Sets each pixel's aria-checked from the edited glyph's bytes.
   function drawEditor() {
     $('glyph-title').textContent = page.open ? `Glyph ${hex(page.current)}` : 'Glyph';
     if (!page.open) return;
@@ -284,11 +293,14 @@
     drawEditor();
   }
 
+  // The pixel under `event`: its row and bit, and its element; null off the pixels.
   function pixelAt(event) {
     const p = event.target.closest && event.target.closest('.pixel');
     return p ? { row: +p.dataset.row, bit: +p.dataset.bit, element: p } : null;
   }
 
+  // A press on a pixel flips it; dragging on sets (or clears) the others alike,
+  // and the release keeps it all as one step of Undo.
   function startDrag(event) {
     const p = pixelAt(event);
     if (!p || !page.open || event.button !== 0) return;
@@ -315,6 +327,7 @@
     if (record([code], before)) status(`Glyph 0x${hex(code)} changed`);
   }
 
+  // Makes the pixel at `row`, `bit` the one that Tab reaches; returns its element.
   function moveCursor(row, bit) {
     const old = pixels[page.cursor.row][7 - page.cursor.bit];
     page.cursor = { row: (row + 8) % 8, bit: (bit + 8) % 8 };
@@ -324,6 +337,7 @@
     return now;
   }
 
+  // Arrows move between the pixels, Space flips one.
   function pixelKey(event) {
     const moves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, 1], ArrowRight: [0, -1] };
     const p = pixelAt(event);
@@ -374,8 +388,11 @@
     setTimeout(() => URL.revokeObjectURL(url), 10000);
   }
 
+  // `name` without its extension, for an export's name.
   const stem = (name) => name.replace(/\.[^.]*$/, '') || 'font';
 
+  // Open image: the File System Access API's picker where there is one (Save
+  // then writes in place), else the file input.
   async function openImage() {
     if (page.changed.size && !confirm('Drop the unsaved changes?')) return;
     if (!window.showOpenFilePicker) {
@@ -392,6 +409,8 @@
     await loadImage(await handle.getFile(), handle);
   }
 
+  // Reads the image `file` into the module and shows it; `handle` is its
+  // File System Access handle, or null.
   async function loadImage(file, handle) {
     alertText('');
     // Room first: a file too large is refused before it is read.
@@ -437,6 +456,8 @@
     return runs;
   }
 
+  // Save image: the changed glyphs written in place after checking the file's
+  // size, or the whole image downloaded.
   async function save() {
     alertText('');
     const count = page.changed.size;
@@ -469,6 +490,8 @@
     updateButtons();
   }
 
+  // Import font: the module reads `file` as zenpo-convert does; its glyphs go
+  // into the image as one step of Undo.
   async function importFont(file) {
     alertText('');
     const bytes = new Uint8Array(await file.arrayBuffer());
@@ -490,6 +513,7 @@
     status(`Imported ${n} glyphs from ${file.name}${changed ? '' : ': no glyph changed'}${text ? `\n${text}` : ''}`);
   }
 
+  // Export: the module writes the patch or font, which is downloaded.
   function exportAs(kind) {
     alertText('');
     const [format, extension] = EXPORTS[kind];
@@ -516,6 +540,7 @@
     status(`Copied ${describe(codes)}`);
   }
 
+  // Pastes what was copied from the edited glyph on, as one step of Undo.
   function paste() {
     if (!page.clipboard || !page.open) return;
     const codes = [];
@@ -538,6 +563,7 @@
     ({ undo: () => undoRedo(page.undo, page.redo, 'before'), redo: () => undoRedo(page.redo, page.undo, 'after'), copy, paste })[action]();
   }
 
+  // Connects the controls to what they do.
   function wire() {
     $('open').addEventListener('click', openImage);
     $('open-file').addEventListener('change', async (e) => {

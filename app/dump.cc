@@ -32,9 +32,6 @@ constexpr char kTool[] = "zenpo-dump";
 constexpr char kUsage[] =
     "usage: zenpo-dump [-o FILE | --png FILE] [--text STRING] [ROMFILE [FIRST [LAST]]]\n";
 
-// What a picture says of its red column.
-constexpr char kLegend[] = "RED COLUMN: BIT 7 OF EACH ROW, WHICH A PATCH CANNOT WRITE";
-
 // What --help prints.
 constexpr char kHelp[] =
     "\n"
@@ -253,7 +250,7 @@ int export_glyphs(FILE* rom, const char* name, const Options& o, std::string& da
   if (o.kind == OutputKind::png) {
     Picture picture;
     if (!draw_glyph_picture(picture_glyphs(glyphs), 0x80, picture,
-                            {o.text ? o.text : "", kLegend})) {
+                            {o.text ? o.text : "", kBitSevenLegend})) {
       report_tool_error(
           kTool, std::to_string(kMostPictureRows) + " rows of 16 glyphs at most fit one picture");
       return 1;

@@ -4,7 +4,7 @@
 #   debian-packages.sh GROUP...         install what the groups lack
 #   debian-packages.sh --list GROUP...  print the apt-get line of all their packages
 #
-# Groups: build, test, bench, ci, windows. As root, what is missing is
+# Groups: build, test, bench, ci, windows, web. As root, what is missing is
 # installed (apt-get update once, then apt-get install); anyone else gets one
 # line with the apt-get command to run as root, and exit status 1. The outcome
 # is one line on standard output; apt-get's own output goes to standard error.

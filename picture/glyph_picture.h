@@ -47,6 +47,9 @@ struct PictureText {
   std::string_view legend;  // capitals, digits and ":,.=-()"; what comes before ':' is red
 };
 
+// What a picture of an image's glyphs says of its red column.
+constexpr char kBitSevenLegend[] = "RED COLUMN: BIT 7 OF EACH ROW, WHICH A PATCH CANNOT WRITE";
+
 // Draws `glyphs`, ascending by code and each code once, with the columns of
 // the bits in `marked` in red, and `text` under them; false, drawing
 // nothing, when they need more than kMostPictureRows rows.

@@ -61,6 +61,7 @@ constexpr char kHelp[] =
     "  --png FILE    write a PNG picture of the glyphs into FILE\n"
     "  --text STRING draw STRING under the picture's glyphs, as the machine shows it\n"
     "  --help        show this text\n"
+    "  --version     show the version\n"
     "\n"
     "Sheet options, for a picture that the tools did not draw:\n"
     "  --cell WxH    its cells, 8x8 by default\n"
@@ -292,6 +293,9 @@ Font read_font(const Options& o, std::string_view bytes) {
 
 // The whole run, with the arguments in UTF-8 on every system.
 int run_convert(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    return print_help(kTool, " " ZENPO_VERSION "\n");  // "zenpo-convert 0.2.0"
+  }
   Options o;
   bool help = false;
   if (!parse_options(argc, argv, o, help)) return help ? print_help(kUsage, kHelp) : 1;

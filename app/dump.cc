@@ -50,6 +50,7 @@ constexpr char kHelp[] =
     "  --text STRING\n"
     "              draw STRING under the picture's glyphs, as the machine shows it\n"
     "  --help      show this text\n"
+    "  --version   show the version\n"
     "\n"
     "No file is written over the image being read, nor over an existing file of\n"
     "another kind; a file is replaced only once all of it is written.\n"
@@ -274,6 +275,9 @@ int export_glyphs(FILE* rom, const char* name, const Options& o, std::string& da
 int run_dump(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     return print_help(kUsage, kHelp);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    return print_help(kTool, " " ZENPO_VERSION "\n");  // "zenpo-dump 0.2.0"
   }
   Options o;
   std::string error = parse_options(argc, argv, o);

@@ -471,6 +471,9 @@ class DumpTest(Test):
         help_ = self.dump("--help")
         self.assertEqual((help_.stdout[:len(usage)], help_.returncode), (usage, 0))
         self.assertIn(b"  zenpo-dump -o font.txt", help_.stdout)
+        for program in ("zenpo-dump", "zenpo-convert"):  # the version, alone as the argument
+            proc = self.run_("--version", program=program)
+            self.assertRegex(proc.stdout + b"%d" % proc.returncode, program.encode() + rb" \d+\.\d+\.\d+\r?\n0$")
         os.remove(self.path(CG))
         os.remove(self.path(C))
         self.expect(self.dump(), b"", b"zenpo-dump: no ROMFILE given, and neither SUBSYSCG.ROM nor "

@@ -1,0 +1,6 @@
+# cmake -DIN=FILE -DOUT=FILE -P crlf.cmake: copies a text file with its lines
+# ended by CR LF, for Notepad on any Windows.
+file(READ ${IN} text)
+string(REPLACE "\r\n" "\n" text "${text}")
+string(REPLACE "\n" "\r\n" text "${text}")
+file(WRITE ${OUT} "${text}")

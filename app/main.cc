@@ -43,14 +43,16 @@ FontKind font_kind_of(const char* path) {
   return FontKind::none;
 }
 
-// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update, announces it and
-// locks it for this run alone; null after the error lines when neither opens.
-FILE* open_and_announce_rom() {
+// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, named in `name`, for update,
+// announces it and locks it for this run alone; null after the error lines
+// when neither opens.
+FILE* open_and_announce_rom(const char*& name) {
   int which = 0;
   int reasons[2] = {};
   FILE* rom = open_target_rom(which, reasons);
   if (rom) {
-    std::printf("Target file is the %s\n", kRomNames[which]);
+    name = kRomNames[which];
+    std::printf("Target file is the %s\n", name);
     // From before the first read of the image to its close, so that two runs
     // never mix their rows, nor one's undo the other's new bytes.
     (void)lock_file(rom, true, kRomNames[which]);
@@ -92,9 +94,11 @@ int run_zenpo(int argc, char** argv) {
     print_usage();
     return close_stdout(1);
   }
-  FILE* rom = open_and_announce_rom();
+  const char* name = nullptr;
+  FILE* rom = open_and_announce_rom(name);
   if (!rom) return close_stdout(1);
-  bool patched = kind == FontKind::text ? patch_text_font(rom, path) : patch_binary_font(rom, path);
+  bool patched = kind == FontKind::text ? patch_text_font(rom, name, path)
+                                         : patch_binary_font(rom, name, path);
   if (patched) std::puts("Done!");
   int status = patched ? 0 : 1;
   if (std::fclose(rom) != 0) {

@@ -31,7 +31,7 @@ bool write_binary_font(FILE* rom, FILE* font, KernelIo how, int64_t size,
 
 }  // namespace
 
-bool patch_binary_font(FILE* rom, const char* path) {
+bool patch_binary_font(FILE* rom, const char* rom_name, const char* path) {
   bool written = false;
   // Returns false on a read error only; `written` tells how the rest went.
   auto copy = [&](FILE* font) {
@@ -48,7 +48,8 @@ bool patch_binary_font(FILE* rom, const char* path) {
     if (old_size < 0) return true;
     warn_of_growth(old_size, font_size, path, 0);
     written =
-        font_size == 0 || write_rom_guarded(rom, old_size, {{0, font_size}}, [&](FILE* image) {
+        font_size == 0 ||
+        write_rom_guarded(rom, rom_name, old_size, {{0, font_size}}, [&](FILE* image) {
           return write_binary_font(image, font, how, font_size, bytes);
         });
     return true;

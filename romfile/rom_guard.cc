@@ -1,12 +1,12 @@
 // A patch goes out in three steps. First the old bytes of every place it
-// overwrites inside the image are kept, which changes nothing: in memory when
-// they are few, else copied into a spill file beside the image, so that a
-// patch of any size runs in little memory. Then room is made for every byte
-// it writes past the image's end, so that a full disk or a file-size limit
-// shows before any old byte changes; a gap that no row touches is left to
-// the file system, which keeps it sparse. Last the patch is written and
-// flushed. When a step fails, or an interrupt came meanwhile, the kept bytes
-// go back and the image is cut to its old size.
+// overwrites inside the image go into the journal beside it, on disk before
+// anything else changes (rom_journal.h), and stay in memory too when they
+// are few. Then room is made for every byte it writes past the image's end,
+// so that a full disk or a file-size limit shows before any old byte
+// changes; a gap that no row touches is left to the file system, which keeps
+// it sparse. Last the patch is written and synced, and the journal goes.
+// When a step fails, or an interrupt came meanwhile, the kept bytes go back,
+// from memory or from the journal, and the image is cut to its old size.
 #include "rom_guard.h"
 
 #ifdef _WIN32
@@ -20,29 +20,32 @@
 #include <cerrno>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "console.h"
 #include "files.h"
 #include "interrupts.h"
+#include "rom_journal.h"
 #include "spill_file.h"
 
 namespace {
 
 // What the image held before the patch: its size and the old bytes of
-// `extents`, one after another, in `bytes` or in two spill files: those
-// before `split` in the first, the rest in the second, each from its start.
+// `extents`, one after another, in `bytes` or else in the journal.
 struct RomBackup {
   int64_t size = 0;
   std::vector<RomExtent> extents;
   std::unique_ptr<char[]> bytes;
-  FILE* spills[2] = {};
-  size_t split = 0;
+  FILE* journal = nullptr;
+  std::string journal_path;
+  int64_t data_at = 0;  // where the old bytes start in the journal
 };
 
-// Places closer than this share one extent of a spill file: each extent
-// costs a call to copy, and a gap this small costs less than that. The bytes
+// Places closer than this share one extent of the journal: each costs 16
+// bytes of its table, and, when read back from it, a call to copy. The bytes
 // of the gap go back as they were.
-constexpr int64_t kSpillGap = 64 << 10;
+constexpr int64_t kHeldGap = 16;
+constexpr int64_t kJournalGap = 64 << 10;
 
 // The parts of `extents` inside an image of `size` bytes.
 std::vector<RomExtent> extents_inside(const std::vector<RomExtent>& extents, int64_t size) {
@@ -55,11 +58,11 @@ std::vector<RomExtent> extents_inside(const std::vector<RomExtent>& extents, int
   return inside;
 }
 
-// `extents` with those at most kSpillGap apart joined into one.
-std::vector<RomExtent> join_close_extents(const std::vector<RomExtent>& extents) {
+// `extents` with those at most `gap` apart joined into one.
+std::vector<RomExtent> join_close_extents(const std::vector<RomExtent>& extents, int64_t gap) {
   std::vector<RomExtent> joined;
   for (const RomExtent& e : extents) {
-    if (!joined.empty() && e.offset - (joined.back().offset + joined.back().size) <= kSpillGap) {
+    if (!joined.empty() && e.offset - (joined.back().offset + joined.back().size) <= gap) {
       joined.back().size = e.offset + e.size - joined.back().offset;
     } else {
       joined.push_back(e);
@@ -68,117 +71,51 @@ std::vector<RomExtent> join_close_extents(const std::vector<RomExtent>& extents)
   return joined;
 }
 
-// Closes the spill files, if any, side by side: the system drops their
-// bytes, which takes a while for large ones.
-void close_spills(RomBackup& backup) {
-  auto close = [&](int i) {
-    if (backup.spills[i]) (void)std::fclose(backup.spills[i]);
-    backup.spills[i] = nullptr;
-  };
-  if (backup.spills[0] || backup.spills[1]) run_side_by_side(close);
+// The number of bytes of `extents`.
+int64_t bytes_of(const std::vector<RomExtent>& extents) {
+  int64_t total = 0;
+  for (const RomExtent& e : extents) total += e.size;
+  return total;
 }
 
 // Reads the old bytes of the backup's extents, `total` of them, into memory;
-// which side failed, errno set (ENOMEM when there is no room for them).
-CopyEnd read_old_bytes(FILE* rom, RomBackup& backup, int64_t total) {
-  backup.split = backup.extents.size();
+// false after "Failed to read ROM image".
+bool read_old_bytes(FILE* rom, RomBackup& backup, int64_t total) {
   backup.bytes.reset(new (std::nothrow) char[static_cast<size_t>(total)]);
-  if (!backup.bytes) {
-    errno = ENOMEM;
-    return CopyEnd::write_failed;
-  }
+  if (!backup.bytes) errno = ENOMEM;
   char* at = backup.bytes.get();
-  for (const RomExtent& e : backup.extents) {
-    size_t size = static_cast<size_t>(e.size);
-    if (!seek_file(rom, e.offset, SEEK_SET)) return CopyEnd::read_failed;
-    if (std::fread(at, 1, size, rom) != size) {
-      if (std::ferror(rom) == 0) errno = EIO;  // the image is shorter than it said
-      return CopyEnd::read_failed;
-    }
-    at += size;
+  for (size_t i = 0; at && i < backup.extents.size(); ++i) {
+    const RomExtent& e = backup.extents[i];
+    if (!read_file_at(rom, e.offset, at, static_cast<size_t>(e.size))) at = nullptr;
+    if (at) at += e.size;
   }
-  return CopyEnd::done;
-}
-
-// Sets the backup's split where half of the bytes of its extents lie before,
-// cutting an extent in two when need be.
-void split_in_halves(RomBackup& backup) {
-  std::vector<RomExtent>& extents = backup.extents;
-  int64_t half = 0;
-  for (const RomExtent& e : extents) half += e.size;
-  half /= 2;
-  size_t i = 0;
-  for (; i < extents.size() && half >= extents[i].size; ++i) half -= extents[i].size;
-  if (half > 0) {
-    extents.insert(extents.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                   {extents[i].offset + half, extents[i].size - half});
-    extents[i++].size = half;
-  }
-  backup.split = i;
-}
-
-// Copies the old bytes of extents [first, last) into a new spill file in
-// `folder`, kept in `spill`; which side failed, errno set.
-CopyEnd fill_spill(FILE* rom, const char* folder, const RomExtent* first, const RomExtent* last,
-                   FILE*& spill) {
-  spill = open_spill_file(folder);
-  if (!spill) return CopyEnd::write_failed;
-  int64_t at = 0;
-  for (const RomExtent* e = first; e != last; ++e) {
-    CopyEnd end = copy_file_part(rom, e->offset, spill, at, e->size);
-    if (end != CopyEnd::done) return end;
-    at += e->size;
-  }
-  return CopyEnd::done;
-}
-
-// Copies the old bytes of the backup's extents into two spill files in
-// `folder`, a half each, side by side: the copies take the time of one half.
-// Which side failed, errno set, with no spill file left open then.
-CopyEnd spill_old_bytes(FILE* rom, const char* folder, RomBackup& backup) {
-  split_in_halves(backup);
-  const RomExtent* bounds[] = {backup.extents.data(), backup.extents.data() + backup.split,
-                               backup.extents.data() + backup.extents.size()};
-  CopyEnd ends[2] = {};
-  int errnos[2] = {};
-  auto half = [&](int i) {
-    ends[i] = fill_spill(rom, folder, bounds[i], bounds[i + 1], backup.spills[i]);
-    errnos[i] = errno;  // each thread has an errno of its own
-  };
-  run_side_by_side(half);
-  // Of two failures the read's tells more: memory cannot get round it.
-  int failed = ends[1] == CopyEnd::read_failed || ends[0] == CopyEnd::done ? 1 : 0;
-  if (ends[failed] == CopyEnd::done) return CopyEnd::done;
-  close_spills(backup);
-  errno = errnos[failed];
-  return ends[failed];
-}
-
-// Prints why the old bytes could not be kept, as `end` tells; returns false.
-bool report_unkept(CopyEnd end) {
-  report_error(end == CopyEnd::read_failed ? "Failed to read ROM image"
-                                           : "Failed to back up ROM image");
+  if (at) return true;
+  report_error("Failed to read ROM image");
   return false;
 }
 
-// Keeps the old bytes of the extents inside the image as `place` says; false
-// after "Failed to read ROM image" or "Failed to back up ROM image".
-bool keep_old_bytes(FILE* rom, const std::vector<RomExtent>& extents, const BackupPlace& place,
-                    RomBackup& backup) {
-  backup.extents = extents_inside(extents, backup.size);
-  int64_t total = 0;
-  for (const RomExtent& e : backup.extents) total += e.size;
-  if (total > place.memory) {
-    std::vector<RomExtent> exact = std::move(backup.extents);
-    backup.extents = join_close_extents(exact);
-    CopyEnd end = spill_old_bytes(rom, place.folder, backup);
-    if (end == CopyEnd::done) return true;
-    // No spill file could be made or filled: memory will do, if not too much.
-    if (end == CopyEnd::read_failed || total > place.fallback) return report_unkept(end);
-    backup.extents = std::move(exact);
-  }
-  CopyEnd end = read_old_bytes(rom, backup, total);
-  return end == CopyEnd::done || report_unkept(end);
+// Keeps the old bytes of the extents inside the image: in memory up to
+// `memory` of them, and in the journal of the image `name` (none when null)
+// that the patch grows to `new_size`. False after "Failed to read ROM image"
+// or "Failed to write journal".
+bool keep_old_bytes(FILE* rom, const char* name, const std::vector<RomExtent>& extents,
+                    int64_t memory, int64_t new_size, RomBackup& backup) {
+  std::vector<RomExtent> inside = extents_inside(extents, backup.size);
+  bool held = !name || bytes_of(inside) <= memory;
+  backup.extents = join_close_extents(inside, held ? kHeldGap : kJournalGap);
+  int64_t total = bytes_of(backup.extents);
+  if (held && !read_old_bytes(rom, backup, total)) return false;
+  if (!name) return true;
+  JournalHead head;
+  head.old_size = backup.size;
+  head.new_size = new_size;
+  head.name = base_name(name);
+  head.extents = backup.extents;
+  head.old_bytes = total;
+  backup.journal_path = journal_name(name);
+  backup.journal = write_journal(rom, backup.journal_path.c_str(), head, backup.bytes.get());
+  backup.data_at = head.data_at;
+  return backup.journal != nullptr;
 }
 
 #ifdef __GLIBC__
@@ -214,16 +151,6 @@ bool make_room(FILE* rom, const std::vector<RomExtent>& extents, int64_t size) {
   });
 }
 
-// Cuts or stretches the image to `size` bytes; false with errno set.
-bool resize_file(FILE* rom, int64_t size) {
-#ifdef _WIN32
-  errno = _chsize_s(_fileno(rom), size);
-  return errno == 0;
-#else
-  return ftruncate(fileno(rom), static_cast<off_t>(size)) == 0;
-#endif
-}
-
 // Writes the kept `bytes` of `e` back over the image; false with errno set.
 bool write_extent(FILE* rom, RomExtent e, const char* bytes) {
   auto size = static_cast<size_t>(e.size);
@@ -231,44 +158,51 @@ bool write_extent(FILE* rom, RomExtent e, const char* bytes) {
 }
 
 // Puts the kept bytes back (when `written`, the patch may have changed them)
-// and the old size; false with errno set to the last failure.
+// and the old size, and syncs the image when there is a journal; false with
+// errno set to the last failure.
 bool put_back(FILE* rom, const RomBackup& backup, bool written, bool regular) {
   std::clearerr(rom);
   int failure = 0;
   int64_t at = 0;
   for (size_t i = 0; written && i < backup.extents.size(); ++i) {
-    if (i == backup.split) at = 0;  // the second spill file's first extent
     const RomExtent& e = backup.extents[i];
-    FILE* spill = backup.spills[i < backup.split ? 0 : 1];
     // Every extent is tried, so that one bad place does not keep the others.
-    if (spill ? copy_file_part(spill, at, rom, e.offset, e.size) != CopyEnd::done
-              : !write_extent(rom, e, backup.bytes.get() + at)) {
+    if (backup.bytes ? !write_extent(rom, e, backup.bytes.get() + at)
+                     : copy_file_part(backup.journal, backup.data_at + at, rom, e.offset, e.size) !=
+                           CopyEnd::done) {
       failure = errno;
     }
     at += e.size;
   }
   if (std::fflush(rom) != 0) failure = errno;
   if (regular && !resize_file(rom, backup.size)) failure = errno;
+  if (backup.journal && failure == 0 && !sync_file(rom)) failure = errno;
   errno = failure;
   return failure == 0;
 }
 
+// The end of the image once `extents` are written over one of `size` bytes.
+int64_t size_after(const std::vector<RomExtent>& extents, int64_t size) {
+  return extents.empty() ? size : std::max(size, extents.back().offset + extents.back().size);
+}
+
 }  // namespace
 
-bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
-                       const RomWriter& write, const BackupPlace& place) {
+bool write_rom_guarded(FILE* rom, const char* name, int64_t old_size,
+                       const std::vector<RomExtent>& extents, const RomWriter& write,
+                       int64_t memory) {
   RomBackup backup;
   backup.size = old_size;
-  // Held while the old bytes are kept too: a spill file that reaches a
-  // file-size limit then fails with EFBIG, which memory can get round,
-  // rather than end the run.
+  // A device has no size to keep, nor a folder to hold its journal.
+  bool regular = regular_file_size(rom) >= 0;
+  if (!regular || extents.empty()) name = nullptr;
+  // Held while the old bytes are kept too: a journal that reaches a
+  // file-size limit then fails with EFBIG, rather than end the run.
   hold_interrupts();
-  if (!keep_old_bytes(rom, extents, place, backup)) {
+  if (!keep_old_bytes(rom, name, extents, memory, size_after(extents, old_size), backup)) {
     release_interrupts();
     return false;
   }
-  // A device has no size to keep.
-  bool regular = regular_file_size(rom) >= 0;
   bool written = false;
   bool done = false;
   if (held_interrupt()) {
@@ -277,17 +211,22 @@ bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>
     (void)report_rom_write_failure();
   } else {
     written = true;
-    done = write(rom) && (std::fflush(rom) == 0 || report_rom_write_failure());
+    done = write(rom) &&
+           ((backup.journal ? sync_file(rom) : std::fflush(rom) == 0) || report_rom_write_failure());
   }
+  const char* journal = backup.journal_path.c_str();
   if (done && !held_interrupt()) {
+    bool given_up = !backup.journal || give_up_journal(backup.journal, journal);
     release_interrupts();
-    close_spills(backup);
-    return true;
+    if (!given_up) report_error("Failed to remove journal");
+    return given_up;
   }
   bool restored = put_back(rom, backup, written, regular);
   int restore_errno = errno;
+  // A journal that put nothing back stays for the next run to.
+  if (restored && backup.journal) (void)give_up_journal(backup.journal, journal);
+  if (!restored && backup.journal) (void)std::fclose(backup.journal);
   release_interrupts();
-  close_spills(backup);
   if (!restored) {
     errno = restore_errno;
     report_error("Failed to restore ROM image");

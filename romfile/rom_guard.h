@@ -14,29 +14,24 @@
 // should once held_interrupt() tells of one.
 using RomWriter = std::function<bool(FILE* rom)>;
 
-// Where the old bytes of a patch are kept: in memory up to `memory` bytes,
-// else in a spill file in `folder`; when none can be made or filled, in
-// memory all the same up to `fallback` bytes.
-struct BackupPlace {
-  const char* folder;
-  int64_t memory;
-  int64_t fallback;
-};
+// Old bytes of a patch kept in memory at most, besides the journal; past
+// them they are read back from the journal when the patch fails.
+inline constexpr int64_t kOldBytesHeld = int64_t{16} << 20;
 
-// The image's own: its folder is the current one. Memory stays small however
-// large the patch, unless the folder takes no spill file.
-inline constexpr BackupPlace kRomBackupPlace = {".", int64_t{16} << 20, int64_t{256} << 20};
-
-// Runs `write` on the image of `old_size` bytes, which writes just the
-// `extents` (ascending, apart), and flushes it. Before that it keeps the old
-// bytes of the extents that lie inside the image, where `place` says, and
-// makes room for those past its end, setting the new size; interrupts wait
-// from then on. When any of it fails, or an interrupt came, the old bytes
-// and size are put back. True when all was written; false after "Failed to
-// read ROM image", "Failed to back up ROM image" (nothing written), "Failed
-// to write ROM image" or the writer's line, then "Failed to restore ROM
-// image" when the image could not be put back, or silently after an
-// interrupt (held_interrupt() tells which).
+// Runs `write` on the image `name` of `old_size` bytes, open as `rom`,
+// which writes just the `extents` (ascending, apart), and syncs it. Before
+// that it writes the journal NAME-journal of the old bytes of the extents
+// that lie inside the image, keeping up to `memory` of them in memory too,
+// and makes room for those past its end, setting the new size; interrupts
+// wait from then on. When any of it fails, or an interrupt came, the old
+// bytes and size are put back. The journal goes once the image is whole.
+// True when all was written; false after "Failed to read ROM image",
+// "Failed to write journal" (nothing written), "Failed to write ROM image"
+// or the writer's line, then "Failed to restore ROM image" when the image
+// could not be put back (the journal then stays, for the next run), or
+// silently after an interrupt (held_interrupt() tells which). A null
+// `name`, or an image that is no regular file, gets no journal.
 // The stream should be unbuffered, so that a failed write keeps nothing back.
-bool write_rom_guarded(FILE* rom, int64_t old_size, const std::vector<RomExtent>& extents,
-                       const RomWriter& write, const BackupPlace& place = kRomBackupPlace);
+bool write_rom_guarded(FILE* rom, const char* name, int64_t old_size,
+                       const std::vector<RomExtent>& extents, const RomWriter& write,
+                       int64_t memory = kOldBytesHeld);

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "console.h"
-#include "file_lock.h"
 #include "fontimport.h"
 #include "interrupts.h"
 #include "rom_image.h"
+#include "rom_recovery.h"
 #include "usage.h"
 #include "windows_text.h"
 
@@ -44,8 +44,9 @@ FontKind font_kind_of(const char* path) {
 }
 
 // Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, named in `name`, for update,
-// announces it and locks it for this run alone; null after the error lines
-// when neither opens.
+// announces it, locks it for this run alone and puts it back first when a
+// patch did not finish; null after the error lines when neither opens or
+// the one that does cannot be put back.
 FILE* open_and_announce_rom(const char*& name) {
   int which = 0;
   int reasons[2] = {};
@@ -55,8 +56,9 @@ FILE* open_and_announce_rom(const char*& name) {
     std::printf("Target file is the %s\n", name);
     // From before the first read of the image to its close, so that two runs
     // never mix their rows, nor one's undo the other's new bytes.
-    (void)lock_file(rom, true, kRomNames[which]);
-    return rom;
+    if (lock_and_recover(rom, name, true, nullptr)) return rom;
+    (void)std::fclose(rom);  // nothing written: a failed close loses nothing
+    return nullptr;
   }
   errno = reasons[1];
   report_error("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");

@@ -103,6 +103,17 @@ bool sync_file(FILE* file) {
 #endif
 }
 
+void start_writeback(FILE* file, int64_t offset, int64_t size) {
+#ifdef __linux__
+  (void)sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(size),
+                        SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+  (void)offset;
+  (void)size;
+#endif
+}
+
 bool sync_folder(const char* folder) {
 #ifdef _WIN32
   (void)folder;

@@ -135,6 +135,8 @@ Copied copy_old_bytes(FILE* rom, FILE* journal, const JournalHead& head, int64_t
         c.end = CopyEnd::write_failed;
         return c;
       }
+      // The disk writes while the rest is copied: the sync then waits for little.
+      start_writeback(journal, head.data_at + at, static_cast<int64_t>(part));
       at += static_cast<int64_t>(part);
     }
     start += e.size;

@@ -99,6 +99,22 @@ class JournalTest(Test):
             self.assertEqual((proc.returncode, PUT_BACK in proc.stderr, self.get(CG)), (0, False, image))
             self.assertFalse(os.path.exists(self.path(JOURNAL)))
 
+    # Where no journal can be written (a folder that takes no new file, a full disk), nothing is.
+    def test_no_journal_no_patch(self):
+        if e2e.WINDOWS or STRACE is None or os.geteuid() != 0:
+            self.skipTest("needs root, to run as another user, and strace, which makes a POSIX call fail")
+        nobody = lambda: (os.setgid(65534), os.setuid(65534))
+        zenpo = os.path.join(self.tmp_programs(), "zenpo")
+        for run, reason in [(lambda: self.run_("font.txt", program=zenpo, preexec_fn=nobody), b"Permission denied"),
+                            # Its old bytes, the second write to it.
+                            (lambda: self.traced("pwrite64:error=ENOSPC:when=2"), b"No space left on device")]:
+            with self.subTest(reason=reason):
+                self.fresh({CG: OLD, "font.txt": e2e.PATCH_A})
+                os.chmod(self.dir, 0o755), os.chmod(self.path(CG), 0o666)
+                self.expect(run(), e2e.done(target_only=True), b"Failed to write journal: " + reason + b"\n", 1,
+                            {CG: OLD})
+                self.assertEqual(sorted(os.listdir(self.dir)), [CG, "font.txt"])
+
     # An image that cannot be written where it is, named to zenpo-dump, is not shown.
     def test_a_read_only_image_is_not_shown(self):
         if e2e.WINDOWS or os.geteuid() != 0:
@@ -115,7 +131,8 @@ class JournalTest(Test):
         programs = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, programs)
         os.chmod(programs, 0o755)
-        shutil.copy(e2e.PROGRAMS["zenpo-dump"], programs)
+        for program in ("zenpo", "zenpo-dump"):
+            shutil.copy(e2e.PROGRAMS[program], programs)
         return programs
 
 

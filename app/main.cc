@@ -100,7 +100,7 @@ int run_zenpo(int argc, char** argv) {
   FILE* rom = open_and_announce_rom(name);
   if (!rom) return close_stdout(1);
   bool patched = kind == FontKind::text ? patch_text_font(rom, name, path)
-                                         : patch_binary_font(rom, name, path);
+                                        : patch_binary_font(rom, name, path);
   if (patched) std::puts("Done!");
   int status = patched ? 0 : 1;
   if (std::fclose(rom) != 0) {

@@ -47,11 +47,10 @@ bool patch_binary_font(FILE* rom, const char* rom_name, const char* path) {
     int64_t old_size = rom_size_for_patch(rom);
     if (old_size < 0) return true;
     warn_of_growth(old_size, font_size, path, 0);
-    written =
-        font_size == 0 ||
-        write_rom_guarded(rom, rom_name, old_size, {{0, font_size}}, [&](FILE* image) {
-          return write_binary_font(image, font, how, font_size, bytes);
-        });
+    written = font_size == 0 ||
+              write_rom_guarded(rom, rom_name, old_size, {{0, font_size}}, [&](FILE* image) {
+                return write_binary_font(image, font, how, font_size, bytes);
+              });
     return true;
   };
   return read_font_file(path, copy) && written;

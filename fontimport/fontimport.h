@@ -16,8 +16,7 @@ inline constexpr size_t kGlyphsHeld = size_t{3} << 19;
 // journal goes beside it (none when `rom_name` is null). Warnings and
 // errors go to standard error; false after an error line, with nothing
 // written when the font file could not be opened or read.
-bool patch_text_font(FILE* rom, const char* rom_name, const char* path,
-                     size_t held = kGlyphsHeld);
+bool patch_text_font(FILE* rom, const char* rom_name, const char* path, size_t held = kGlyphsHeld);
 
 // Copies the binary font image at `path` over the start of the image
 // `rom_name`, open as `rom`, which stays open; false after an error line, as

@@ -101,8 +101,8 @@ bool write_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stores
 }  // namespace
 
 bool patch_spilled_text(FILE* rom, const char* rom_name, const char* path,
-                        std::vector<PatchPart>& parts,
-                        std::vector<GlyphStore>& stores, size_t held) {
+                        std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores,
+                        size_t held) {
   gather_stores(parts, stores);
   // The parts' warnings, their lines counted from the patch's start.
   PatchText patch = join_patch_parts(std::move(parts));

@@ -13,5 +13,5 @@
 // glyphs at a time: once to learn its warnings and what it changes, once
 // more to write that. Prints as patch_text_font() and returns the same.
 bool patch_spilled_text(FILE* rom, const char* rom_name, const char* path,
-                        std::vector<PatchPart>& parts,
-                        std::vector<GlyphStore>& stores, size_t held);
+                        std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores,
+                        size_t held);

@@ -76,8 +76,7 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts,
 
 // Applies the patch at `path`, parsed into `parts` that all fit in memory.
 bool patch_held_text(FILE* rom, const char* rom_name, const char* path,
-                     std::vector<PatchPart>& parts,
-                     const std::vector<PartShape>& shapes) {
+                     std::vector<PatchPart>& parts, const std::vector<PartShape>& shapes) {
   EarlyDrop early = drop_early(rom, parts, shapes);
   PatchText patch = join_patch_parts(std::move(parts), run_on_cores);
   merge_patch_glyphs(patch);

@@ -33,8 +33,8 @@ uint64_t get_u64(const std::string& bytes, size_t at) {
 // The Adler-32 of `journal`, its bytes 12 to 15 taken as zero.
 uint32_t adler_of(std::string journal) {
   std::fill_n(journal.begin() + 12, 4, '\0');
-  return static_cast<uint32_t>(
-      adler32(1, reinterpret_cast<const Bytef*>(journal.data()), static_cast<uInt>(journal.size())));
+  return static_cast<uint32_t>(adler32(1, reinterpret_cast<const Bytef*>(journal.data()),
+                                       static_cast<uInt>(journal.size())));
 }
 
 // A new unbuffered temporary file holding `bytes`.
@@ -70,7 +70,8 @@ void check_passed(const std::string& j, const JournalHead& head, uint64_t image_
           "an extent out of order or past the old size");
     end = e.offset + e.size;
   }
-  check(head.data_at + head.old_bytes == static_cast<int64_t>(j.size()), "a journal of another size");
+  check(head.data_at + head.old_bytes == static_cast<int64_t>(j.size()),
+        "a journal of another size");
 }
 
 }  // namespace
@@ -93,9 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* rom = file_of(image);
   JournalHead head;
   std::string reason;
-  JournalState state =
-      check_journal(journal, static_cast<int64_t>(j.size()), kName,
-                    static_cast<int64_t>(image_size), head, reason);
+  JournalState state = check_journal(journal, static_cast<int64_t>(j.size()), kName,
+                                     static_cast<int64_t>(image_size), head, reason);
   check(state == JournalState::refused ? !reason.empty()
         : state == JournalState::unfinished
             ? std::all_of(j.begin(), j.begin() + std::min<size_t>(j.size(), 48),

@@ -211,8 +211,8 @@ bool write_rom_guarded(FILE* rom, const char* name, int64_t old_size,
     (void)report_rom_write_failure();
   } else {
     written = true;
-    done = write(rom) &&
-           ((backup.journal ? sync_file(rom) : std::fflush(rom) == 0) || report_rom_write_failure());
+    done = write(rom) && ((backup.journal ? sync_file(rom) : std::fflush(rom) == 0) ||
+                          report_rom_write_failure());
   }
   const char* journal = backup.journal_path.c_str();
   if (done && !held_interrupt()) {

@@ -115,8 +115,8 @@ struct Copied {
 // first, from the image into the journal, a chunk at a time.
 Copied copy_old_bytes(FILE* rom, FILE* journal, const JournalHead& head, int64_t from, int64_t to) {
   Copied c;
-  std::unique_ptr<char[]> buffer(new (std::nothrow)
-                                     char[static_cast<size_t>(std::min(to - from, kChunk))]);
+  std::unique_ptr<char[]> buffer(
+      new (std::nothrow) char[static_cast<size_t>(std::min(to - from, kChunk))]);
   if (!buffer && to > from) {
     c.end = CopyEnd::write_failed;
     errno = ENOMEM;
@@ -161,8 +161,8 @@ Copied copy_all_old_bytes(FILE* rom, FILE* journal, const JournalHead& head) {
     errno = errnos[failed];
     return halves[failed];
   }
-  return {CopyEnd::done,
-          adler_joined(halves[0].adler, halves[1].adler, static_cast<uint64_t>(head.old_bytes - half))};
+  return {CopyEnd::done, adler_joined(halves[0].adler, halves[1].adler,
+                                      static_cast<uint64_t>(head.old_bytes - half))};
 }
 
 // Fills the new journal: table and old bytes, synced, then the header,
@@ -295,7 +295,8 @@ FILE* write_journal(FILE* rom, const char* path, JournalHead& head, const char* 
     (void)remove_file(path);
   }
   errno = failure;
-  report_error(end == CopyEnd::read_failed ? "Failed to read ROM image" : "Failed to write journal");
+  report_error(end == CopyEnd::read_failed ? "Failed to read ROM image"
+                                           : "Failed to write journal");
   return nullptr;
 }
 

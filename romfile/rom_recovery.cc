@@ -49,8 +49,8 @@ Recovered recover_image(FILE* rom, const char* name, const char* tool) {
   if (!journal) return cannot_put_back(tool, name, path);
   JournalHead head;
   std::string reason;
-  JournalState state =
-      check_journal(journal, regular_file_size(journal), name, regular_file_size(rom), head, reason);
+  JournalState state = check_journal(journal, regular_file_size(journal), name,
+                                     regular_file_size(rom), head, reason);
   if (state == JournalState::refused) {
     (void)std::fclose(journal);  // read only: a failed close loses nothing
     say(tool, path + ": not applied to " + name + ": " + reason);

@@ -69,7 +69,8 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromItsJournal) {
   };
   // Where no journal can be made, nothing is written: memory does not stand in.
   for (const Case& c :
-       {Case{font, name, 250000, failed}, Case{rows, name, 50000, failed}, Case{rows, name, 110000, ""},
+       {Case{font, name, 250000, failed}, Case{rows, name, 50000, failed},
+        Case{rows, name, 110000, ""},
         Case{font, missing, 0, "Failed to write journal: No such file or directory\n"}}) {
     FILE* rom = std::tmpfile();
     ASSERT_TRUE(rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0 &&

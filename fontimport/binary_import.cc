@@ -31,6 +31,7 @@ bool write_binary_font(FILE* rom, FILE* font, KernelIo how, int64_t size,
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
 bool patch_binary_font(FILE* rom, const char* rom_name, const char* path) {
   bool written = false;
   // Returns false on a read error only; `written` tells how the rest went.

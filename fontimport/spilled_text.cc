@@ -100,6 +100,7 @@ bool write_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stores
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
 bool patch_spilled_text(FILE* rom, const char* rom_name, const char* path,
                         std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores,
                         size_t held) {

@@ -75,6 +75,7 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts,
 }
 
 // Applies the patch at `path`, parsed into `parts` that all fit in memory.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
 bool patch_held_text(FILE* rom, const char* rom_name, const char* path,
                      std::vector<PatchPart>& parts, const std::vector<PartShape>& shapes) {
   EarlyDrop early = drop_early(rom, parts, shapes);

@@ -50,7 +50,7 @@ FILE* file_of(const std::string& bytes) {
 std::string bytes_of(FILE* file) {
   int64_t size = regular_file_size(file);
   std::string bytes(static_cast<size_t>(std::max<int64_t>(size, 0)), '\0');
-  check(size >= 0 && read_file_at(file, 0, &bytes[0], bytes.size()), "cannot read a file back");
+  check(size >= 0 && read_file_at(file, 0, bytes.data(), bytes.size()), "cannot read a file back");
   return bytes;
 }
 
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // The image: as large as the header's old size, its new one or neither.
   uint64_t sizes[3] = {j.size() >= 32 ? get_u64(j, 16) : 0, j.size() >= 32 ? get_u64(j, 24) : 0,
-                       how * 37u};
+                       uint64_t{how} * 37};
   uint64_t image_size = std::min(sizes[(how >> 1) % 3], kLargestImage);
   std::string image(static_cast<size_t>(image_size), '\0');
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + 5);
@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      static_cast<int64_t>(image_size), head, reason);
   check(state == JournalState::refused ? !reason.empty()
         : state == JournalState::unfinished
-            ? std::all_of(j.begin(), j.begin() + std::min<size_t>(j.size(), 48),
+            ? std::all_of(j.begin(),
+                          j.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(j.size(), 48)),
                           [](char c) { return c == 0; })
             : reason.empty(),
         "a state that its reason does not bear out");

@@ -34,6 +34,7 @@ namespace {
 // `extents`, one after another, in `bytes` or else in the journal.
 struct RomBackup {
   int64_t size = 0;
+  int64_t new_size = 0;  // once the patch is written
   std::vector<RomExtent> extents;
   std::unique_ptr<char[]> bytes;
   FILE* journal = nullptr;
@@ -95,20 +96,19 @@ bool read_old_bytes(FILE* rom, RomBackup& backup, int64_t total) {
 }
 
 // Keeps the old bytes of the extents inside the image: in memory up to
-// `memory` of them, and in the journal of the image `name` (none when null)
-// that the patch grows to `new_size`. False after "Failed to read ROM image"
-// or "Failed to write journal".
+// `memory` of them, and in the journal of the image `name` (none when null).
+// False after "Failed to read ROM image" or "Failed to write journal".
 bool keep_old_bytes(FILE* rom, const char* name, const std::vector<RomExtent>& extents,
-                    int64_t memory, int64_t new_size, RomBackup& backup) {
+                    int64_t memory, RomBackup& backup) {
   std::vector<RomExtent> inside = extents_inside(extents, backup.size);
-  bool held = !name || bytes_of(inside) <= memory;
+  bool held = name == nullptr || bytes_of(inside) <= memory;
   backup.extents = join_close_extents(inside, held ? kHeldGap : kJournalGap);
   int64_t total = bytes_of(backup.extents);
   if (held && !read_old_bytes(rom, backup, total)) return false;
-  if (!name) return true;
+  if (name == nullptr) return true;
   JournalHead head;
   head.old_size = backup.size;
-  head.new_size = new_size;
+  head.new_size = backup.new_size;
   head.name = base_name(name);
   head.extents = backup.extents;
   head.old_bytes = total;
@@ -193,13 +193,14 @@ bool write_rom_guarded(FILE* rom, const char* name, int64_t old_size,
                        int64_t memory) {
   RomBackup backup;
   backup.size = old_size;
+  backup.new_size = size_after(extents, old_size);
   // A device has no size to keep, nor a folder to hold its journal.
   bool regular = regular_file_size(rom) >= 0;
   if (!regular || extents.empty()) name = nullptr;
   // Held while the old bytes are kept too: a journal that reaches a
   // file-size limit then fails with EFBIG, rather than end the run.
   hold_interrupts();
-  if (!keep_old_bytes(rom, name, extents, memory, size_after(extents, old_size), backup)) {
+  if (!keep_old_bytes(rom, name, extents, memory, backup)) {
     release_interrupts();
     return false;
   }
@@ -216,7 +217,7 @@ bool write_rom_guarded(FILE* rom, const char* name, int64_t old_size,
   }
   const char* journal = backup.journal_path.c_str();
   if (done && !held_interrupt()) {
-    bool given_up = !backup.journal || give_up_journal(backup.journal, journal);
+    bool given_up = backup.journal == nullptr || give_up_journal(backup.journal, journal);
     release_interrupts();
     if (!given_up) report_error("Failed to remove journal");
     return given_up;

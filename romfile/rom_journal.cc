@@ -60,6 +60,7 @@ uint32_t adler_of(uint32_t adler, const char* bytes, size_t size) {
 // The Adler-32 of two runs of bytes one after the other, from that of each
 // and the length of the second (zlib's combine, whose length is 32 bits wide
 // on 32-bit Windows).
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the first run's, then the second's
 uint32_t adler_joined(uint32_t first, uint32_t second, uint64_t second_size) {
   constexpr uint32_t kBase = 65521;
   uint32_t rem = static_cast<uint32_t>(second_size % kBase);
@@ -82,7 +83,7 @@ int64_t header_size(size_t length) {
 // The header of `head`, its checksum `adler`.
 std::string header_bytes(const JournalHead& head, uint32_t adler) {
   std::string bytes(static_cast<size_t>(header_size(head.name.size())), '\0');
-  std::memcpy(&bytes[0], kMagic, sizeof kMagic);
+  std::memcpy(bytes.data(), kMagic, sizeof kMagic);
   put_u32(&bytes[8], kVersion);
   put_u32(&bytes[12], adler);
   put_u64(&bytes[16], static_cast<uint64_t>(head.old_size));
@@ -113,6 +114,7 @@ struct Copied {
 
 // Copies the old bytes [from, to) of `head`'s extents, counted from the
 // first, from the image into the journal, a chunk at a time.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): from the image into the journal
 Copied copy_old_bytes(FILE* rom, FILE* journal, const JournalHead& head, int64_t from, int64_t to) {
   Copied c;
   std::unique_ptr<char[]> buffer(
@@ -315,7 +317,7 @@ JournalState check_journal(FILE* journal, int64_t size, const char* name, int64_
   int64_t table_at = header_size(head.name.size());
   std::string rest(static_cast<size_t>(head.data_at - kJournalHeader), '\0');
   uint32_t adler = 0;
-  if (!read_file_at(journal, kJournalHeader, &rest[0], rest.size()) ||
+  if (!read_file_at(journal, kJournalHeader, rest.data(), rest.size()) ||
       !journal_adler(journal, size, adler)) {
     reason = unreadable();
     return JournalState::refused;

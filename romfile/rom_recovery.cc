@@ -37,7 +37,7 @@ Recovered cannot_put_back(const char* tool, const char* name, const std::string&
 bool journal_left(const std::string& path) {
   FILE* journal = open_for_reading(path.c_str());
   if (journal) (void)std::fclose(journal);
-  return journal || errno != ENOENT;
+  return journal != nullptr || errno != ENOENT;
 }
 
 // Puts the image `name`, open for update as `rom` and locked for this

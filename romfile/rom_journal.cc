@@ -304,6 +304,10 @@ FILE* write_journal(FILE* rom, const char* path, JournalHead& head, const char* 
 
 JournalState check_journal(FILE* journal, int64_t size, const char* name, int64_t image_size,
                            JournalHead& head, std::string& reason) {
+  if (size < 0) {
+    reason = "it is not a regular file";  // a folder, say
+    return JournalState::refused;
+  }
   char h[kJournalHeader] = {};
   auto fixed = static_cast<size_t>(std::min(size, kJournalHeader));
   if (!read_file_at(journal, 0, h, fixed)) {

@@ -60,7 +60,7 @@ FILE* write_journal(FILE* rom, const char* path, JournalHead& head, const char* 
 // How a journal looks.
 enum class JournalState { unfinished, good, refused };
 
-// Reads the journal of `size` bytes, open as `journal`, into `head` and
+// Reads the journal of `size` bytes (-1: no regular file), open as `journal`, into `head` and
 // checks it against the image named `name` (its folder ignored) of
 // `image_size` bytes: unfinished when its header is all zero or it is
 // empty, which leaves the image as it was; refused, the reason in

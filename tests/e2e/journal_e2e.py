@@ -92,6 +92,10 @@ class JournalTest(Test):
                     proc = self.run_(*args, program=program)
                     self.expect(proc, e2e.done(target_only=True) if program == "zenpo" else b"", prefix + said +
                                 b"\n", 1, files)
+        if not e2e.WINDOWS:  # where a folder opens as a file
+            self.fresh({CG: MIXED, JOURNAL: e2e.DIR})
+            self.expect(self.dump(), b"", e2e.SOURCE + b"zenpo-dump: " + not_applied(
+                JOURNAL.encode(), b"it is not a regular file") + b"\n", 1, {CG: MIXED})
         for program, args, image in [("zenpo-dump", [], MIXED), ("zenpo", ["font.txt"], e2e.IMAGE_A)]:
             self.fresh({CG: MIXED if program == "zenpo-dump" else OLD, JOURNAL: bytes(48) + LEFT[48:],
                         "font.txt": e2e.PATCH_A})

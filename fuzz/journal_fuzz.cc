@@ -60,7 +60,11 @@ void check_passed(const std::string& j, const JournalHead& head, uint64_t image_
   uint32_t stored = 0;
   for (int i = 3; i >= 0; --i) stored = stored << 8 | static_cast<unsigned char>(j[12 + i]);
   check(stored == adler_of(j), "a journal whose checksum does not match");
-  check(head.name == kName, "the journal of another name");
+  // The name in any case of its ASCII letters, as Windows and FAT take it.
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  std::string name = head.name;
+  std::transform(name.begin(), name.end(), name.begin(), upper);
+  check(name == kName, "the journal of another name");
   check(static_cast<int64_t>(image_size) >= head.old_size &&
             static_cast<int64_t>(image_size) <= head.new_size,
         "the journal of an image of another size");

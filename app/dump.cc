@@ -13,7 +13,6 @@
 
 #include "codes.h"
 #include "console.h"
-#include "file_lock.h"
 #include "files.h"
 #include "font_writers.h"
 #include "glyph_picture.h"
@@ -21,6 +20,7 @@
 #include "output_file.h"
 #include "patch_writer.h"
 #include "rom_image.h"
+#include "rom_recovery.h"
 #include "windows_text.h"
 
 namespace {
@@ -286,11 +286,12 @@ int run_dump(int argc, char** argv) {
   FILE* rom = open_source_rom(o.rom, name);
   if (!rom) return 1;
   // Shared with other readers, so that a zenpo run writing the image is
-  // waited for rather than shown half done.
-  (void)lock_file(rom, false, name);
+  // waited for rather than shown half done; one that did not finish is put
+  // back before the image is shown.
+  bool whole = lock_and_recover(rom, name, false, kTool);
   OutputFile out;
   int status = 1;
-  if (open_output(kTool, o.output, o.kind, identity_of(rom), out)) {
+  if (whole && open_output(kTool, o.output, o.kind, identity_of(rom), out)) {
     std::string data;
     status = o.kind == OutputKind::patch_text ? dump_glyphs(rom, name, o.first, o.last, out.file)
                                               : export_glyphs(rom, name, o, data);

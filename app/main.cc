@@ -7,10 +7,10 @@
 #include <string>
 
 #include "console.h"
-#include "file_lock.h"
 #include "fontimport.h"
 #include "interrupts.h"
 #include "rom_image.h"
+#include "rom_recovery.h"
 #include "usage.h"
 #include "windows_text.h"
 
@@ -43,18 +43,22 @@ FontKind font_kind_of(const char* path) {
   return FontKind::none;
 }
 
-// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, for update, announces it and
-// locks it for this run alone; null after the error lines when neither opens.
-FILE* open_and_announce_rom() {
+// Opens SUBSYSCG.ROM, or else SUBSYS_C.ROM, named in `name`, for update,
+// announces it, locks it for this run alone and puts it back first when a
+// patch did not finish; null after the error lines when neither opens or
+// the one that does cannot be put back.
+FILE* open_and_announce_rom(const char*& name) {
   int which = 0;
   int reasons[2] = {};
   FILE* rom = open_target_rom(which, reasons);
   if (rom) {
-    std::printf("Target file is the %s\n", kRomNames[which]);
+    name = kRomNames[which];
+    std::printf("Target file is the %s\n", name);
     // From before the first read of the image to its close, so that two runs
     // never mix their rows, nor one's undo the other's new bytes.
-    (void)lock_file(rom, true, kRomNames[which]);
-    return rom;
+    if (lock_and_recover(rom, name, true, nullptr)) return rom;
+    (void)std::fclose(rom);  // nothing written: a failed close loses nothing
+    return nullptr;
   }
   errno = reasons[1];
   report_error("Failed to open 'SUBSYS_C.ROM(V1) or SUBSYS_CG.ROM(V2)' file");
@@ -92,9 +96,11 @@ int run_zenpo(int argc, char** argv) {
     print_usage();
     return close_stdout(1);
   }
-  FILE* rom = open_and_announce_rom();
+  const char* name = nullptr;
+  FILE* rom = open_and_announce_rom(name);
   if (!rom) return close_stdout(1);
-  bool patched = kind == FontKind::text ? patch_text_font(rom, path) : patch_binary_font(rom, path);
+  bool patched = kind == FontKind::text ? patch_text_font(rom, name, path)
+                                        : patch_binary_font(rom, name, path);
   if (patched) std::puts("Done!");
   int status = patched ? 0 : 1;
   if (std::fclose(rom) != 0) {

@@ -31,7 +31,8 @@ bool write_binary_font(FILE* rom, FILE* font, KernelIo how, int64_t size,
 
 }  // namespace
 
-bool patch_binary_font(FILE* rom, const char* path) {
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
+bool patch_binary_font(FILE* rom, const char* rom_name, const char* path) {
   bool written = false;
   // Returns false on a read error only; `written` tells how the rest went.
   auto copy = [&](FILE* font) {
@@ -47,10 +48,10 @@ bool patch_binary_font(FILE* rom, const char* path) {
     int64_t old_size = rom_size_for_patch(rom);
     if (old_size < 0) return true;
     warn_of_growth(old_size, font_size, path, 0);
-    written =
-        font_size == 0 || write_rom_guarded(rom, old_size, {{0, font_size}}, [&](FILE* image) {
-          return write_binary_font(image, font, how, font_size, bytes);
-        });
+    written = font_size == 0 ||
+              write_rom_guarded(rom, rom_name, old_size, {{0, font_size}}, [&](FILE* image) {
+                return write_binary_font(image, font, how, font_size, bytes);
+              });
     return true;
   };
   return read_font_file(path, copy) && written;

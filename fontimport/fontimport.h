@@ -11,12 +11,14 @@ enum class FontKind { none, text, binary };
 // that while they are sorted); those past them wait in files beside the image.
 inline constexpr size_t kGlyphsHeld = size_t{3} << 19;
 
-// Applies the font-patch text at `path` to `rom`, which stays open, holding
-// `held` glyphs in memory at most. Warnings and errors go to standard error;
-// false after an error line, with nothing written when the font file could
-// not be opened or read.
-bool patch_text_font(FILE* rom, const char* path, size_t held = kGlyphsHeld);
+// Applies the font-patch text at `path` to the image `rom_name`, open as
+// `rom`, which stays open, holding `held` glyphs in memory at most; its
+// journal goes beside it (none when `rom_name` is null). Warnings and
+// errors go to standard error; false after an error line, with nothing
+// written when the font file could not be opened or read.
+bool patch_text_font(FILE* rom, const char* rom_name, const char* path, size_t held = kGlyphsHeld);
 
-// Copies the binary font image at `path` over the start of `rom`, which stays
-// open; false after an error line, as patch_text_font.
-bool patch_binary_font(FILE* rom, const char* path);
+// Copies the binary font image at `path` over the start of the image
+// `rom_name`, open as `rom`, which stays open; false after an error line, as
+// patch_text_font.
+bool patch_binary_font(FILE* rom, const char* rom_name, const char* path);

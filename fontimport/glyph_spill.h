@@ -11,6 +11,9 @@
 
 #include "patch_parser.h"
 
+// Where a patch's glyphs spill: beside the image, in the current folder.
+inline constexpr char kGlyphSpillFolder[] = ".";
+
 // The glyphs of one part of a patch, in file order: the first `spilled` of
 // `file`, then those of `rest`. Their lines count from the part's first.
 struct GlyphStore {

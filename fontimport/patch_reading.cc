@@ -13,7 +13,7 @@
 
 #include "cores.h"
 #include "files.h"
-#include "rom_guard.h"
+#include "rom_image.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ void take_glyphs(PartRead& r, std::vector<PatchGlyph>& glyphs) {
   size_t added = glyphs.size() - r.seen;
   r.seen = glyphs.size();
   if (r.held.glyphs.fetch_add(added) + added <= r.held.most) return;
-  spill_glyphs(r.store, glyphs, kRomBackupPlace.folder);
+  spill_glyphs(r.store, glyphs, kGlyphSpillFolder);
   if (!glyphs.empty()) return;  // no spill file took them: they stay
   r.held.glyphs.fetch_sub(r.seen);
   r.seen = 0;

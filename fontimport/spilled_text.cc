@@ -40,7 +40,7 @@ void gather_stores(std::vector<PatchPart>& parts, std::vector<GlyphStore>& store
       continue;
     }
     ended = parts[k].ended;
-    spill_glyphs(s, parts[k].text.glyphs, kRomBackupPlace.folder);
+    spill_glyphs(s, parts[k].text.glyphs, kGlyphSpillFolder);
     // What no spill file took; else the room that the parse made goes.
     s.rest = std::move(parts[k].text.glyphs);
     if (s.rest.empty()) s.rest = std::vector<PatchGlyph>();
@@ -100,8 +100,10 @@ bool write_ranges(FILE* rom, int64_t size, const std::vector<GlyphStore>& stores
 
 }  // namespace
 
-bool patch_spilled_text(FILE* rom, const char* path, std::vector<PatchPart>& parts,
-                        std::vector<GlyphStore>& stores, size_t held) {
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
+bool patch_spilled_text(FILE* rom, const char* rom_name, const char* path,
+                        std::vector<PatchPart>& parts, std::vector<GlyphStore>& stores,
+                        size_t held) {
   gather_stores(parts, stores);
   // The parts' warnings, their lines counted from the patch's start.
   PatchText patch = join_patch_parts(std::move(parts));
@@ -126,7 +128,7 @@ bool patch_spilled_text(FILE* rom, const char* path, std::vector<PatchPart>& par
   }
   std::vector<RomExtent> changed;
   if (seen.from < seen.to) changed.push_back({seen.from, seen.to - seen.from});
-  return write_rom_guarded(rom, size, changed, [&](FILE* image) {
+  return write_rom_guarded(rom, rom_name, size, changed, [&](FILE* image) {
     return write_ranges(image, size, stores, ranges, held);
   });
 }

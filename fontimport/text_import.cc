@@ -75,8 +75,9 @@ EarlyDrop drop_early(FILE* rom, std::vector<PatchPart>& parts,
 }
 
 // Applies the patch at `path`, parsed into `parts` that all fit in memory.
-bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts,
-                     const std::vector<PartShape>& shapes) {
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the image's name, then the font's
+bool patch_held_text(FILE* rom, const char* rom_name, const char* path,
+                     std::vector<PatchPart>& parts, const std::vector<PartShape>& shapes) {
   EarlyDrop early = drop_early(rom, parts, shapes);
   PatchText patch = join_patch_parts(std::move(parts), run_on_cores);
   merge_patch_glyphs(patch);
@@ -103,14 +104,14 @@ bool patch_held_text(FILE* rom, const char* path, std::vector<PatchPart>& parts,
     report_error("Failed to read ROM image");
     return false;
   }
-  return write_rom_guarded(rom, size, extents, [&](FILE* image) {
+  return write_rom_guarded(rom, rom_name, size, extents, [&](FILE* image) {
     return write_glyph_rows(image, patch.glyphs) || report_rom_write_failure();
   });
 }
 
 }  // namespace
 
-bool patch_text_font(FILE* rom, const char* path, size_t held) {
+bool patch_text_font(FILE* rom, const char* rom_name, const char* path, size_t held) {
   std::vector<PatchPart> parts;
   std::vector<GlyphStore> stores;
   std::vector<PartShape> shapes;
@@ -121,8 +122,8 @@ bool patch_text_font(FILE* rom, const char* path, size_t held) {
   auto spilled = [](const GlyphStore& s) { return s.spilled > 0; };
   if (done) {
     done = std::any_of(stores.begin(), stores.end(), spilled)
-               ? patch_spilled_text(rom, path, parts, stores, held)
-               : patch_held_text(rom, path, parts, shapes);
+               ? patch_spilled_text(rom, rom_name, path, parts, stores, held)
+               : patch_held_text(rom, rom_name, path, parts, shapes);
   }
   for (GlyphStore& s : stores) close_glyph_store(s);
   return done;

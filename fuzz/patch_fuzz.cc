@@ -183,7 +183,8 @@ std::string import_into(std::string_view text, const std::string& old, size_t he
             std::fflush(rom) == 0,
         "cannot make the font file and the image");
   std::string path = "/dev/fd/" + std::to_string(fileno(font));
-  check(patch_text_font(rom, path.c_str(), held), "the import failed");
+  // A nameless image: no journal, as no name could be put beside it.
+  check(patch_text_font(rom, nullptr, path.c_str(), held), "the import failed");
   std::string image(kLargestOffset + 1, '\0');
   std::rewind(rom);
   image.resize(std::fread(image.data(), 1, image.size(), rom));

@@ -4,11 +4,14 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
 #endif
 #ifdef __linux__
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
 #endif
@@ -60,6 +63,91 @@ bool read_file_at(FILE* file, int64_t offset, char* bytes, size_t size) {
   return true;
 }
 
+bool write_file_at(FILE* file, int64_t offset, const char* bytes, size_t size) {
+#ifdef _WIN32
+  return seek_file(file, offset, SEEK_SET) && std::fwrite(bytes, 1, size, file) == size;
+#else
+  while (size > 0) {
+    ssize_t put = pwrite(fileno(file), bytes, size, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return false;
+    bytes += put;
+    offset += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+#endif
+}
+
+bool resize_file(FILE* file, int64_t size) {
+#ifdef _WIN32
+  errno = _chsize_s(_fileno(file), size);
+  return errno == 0;
+#else
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+#endif
+}
+
+bool sync_file(FILE* file) {
+  if (std::fflush(file) != 0) return false;
+#ifdef _WIN32
+  auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle)) return true;
+  errno = EIO;
+  return false;
+#elif defined(__linux__)
+  // The data and the size that reading it needs, not the times.
+  return fdatasync(fileno(file)) == 0;
+#else
+  return fsync(fileno(file)) == 0;
+#endif
+}
+
+void start_writeback(FILE* file, int64_t offset, int64_t size) {
+#ifdef __linux__
+  (void)sync_file_range(fileno(file), static_cast<off_t>(offset), static_cast<off_t>(size),
+                        SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+  (void)offset;
+  (void)size;
+#endif
+}
+
+bool sync_folder(const char* folder) {
+#ifdef _WIN32
+  (void)folder;
+  return true;
+#else
+  int fd = open(folder, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Some file systems sync no folder (EINVAL): they keep their names otherwise.
+  bool synced = fsync(fd) == 0 || errno == EINVAL;
+  int sync_errno = errno;
+  (void)close(fd);
+  errno = sync_errno;
+  return synced;
+#endif
+}
+
+std::string folder_of(const char* path) {
+  const char* name = base_name(path);
+  if (name == path) return ".";
+  // The root keeps its separator.
+  return std::string(path, name - path > 1 ? static_cast<size_t>(name - path - 1) : 1);
+}
+
+const char* base_name(const char* path) {
+  const char* name = path;
+  for (const char* c = path; *c; ++c) {
+#ifdef _WIN32
+    if (*c == '\\' || *c == ':') name = c + 1;
+#endif
+    if (*c == '/') name = c + 1;
+  }
+  return name;
+}
+
 int64_t stream_size(FILE* file) {
   if (!seek_file(file, 0, SEEK_END)) return -1;
 #ifdef _WIN32
@@ -88,6 +176,74 @@ FILE* open_for_reading(const char* path) {
   return _wfopen(wide.c_str(), L"rb");
 #else
   return std::fopen(path, "rb");
+#endif
+}
+
+namespace {
+
+// Opens the descriptor `fd` as an unbuffered stream for update, closing it
+// when it cannot; null with errno set.
+FILE* update_stream(int fd) {
+  if (fd < 0) return nullptr;
+#ifdef _WIN32
+  FILE* file = _fdopen(fd, "r+b");
+#else
+  FILE* file = fdopen(fd, "r+b");
+#endif
+  if (file && std::setvbuf(file, nullptr, _IONBF, 0) == 0) return file;
+  int open_errno = errno;
+  if (file) {
+    (void)std::fclose(file);
+  } else {
+#ifdef _WIN32
+    (void)_close(fd);
+#else
+    (void)close(fd);
+#endif
+  }
+  errno = open_errno;
+  return nullptr;
+}
+
+// A descriptor of `path` opened for update with `flags` besides; -1 with errno set.
+int open_descriptor(const char* path, int flags) {
+#ifdef _WIN32
+  std::wstring wide = wide_from_utf8(path);
+  if (wide.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  int fd = -1;
+  errno = _wsopen_s(&fd, wide.c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT | flags, _SH_DENYNO,
+                    _S_IREAD | _S_IWRITE);
+  return errno == 0 ? fd : -1;
+#else
+  return open(path, O_RDWR | O_CLOEXEC | flags, 0666);
+#endif
+}
+
+}  // namespace
+
+FILE* open_for_update(const char* path) { return update_stream(open_descriptor(path, 0)); }
+
+FILE* create_file(const char* path) {
+#ifdef _WIN32
+  return update_stream(open_descriptor(path, _O_CREAT | _O_EXCL));
+#else
+  return update_stream(open_descriptor(path, O_CREAT | O_EXCL));
+#endif
+}
+
+bool remove_file(const char* path) {
+#ifdef _WIN32
+  std::wstring wide = wide_from_utf8(path);
+  if (wide.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  return _wremove(wide.c_str()) == 0;
+#else
+  return unlink(path) == 0;
 #endif
 }
 

@@ -73,30 +73,6 @@ int open_nameless(const char* folder) {
 
 #endif
 
-#ifdef _WIN32
-
-// Writes `size` bytes into `file` at `at`; false with errno set.
-bool write_part(FILE* file, int64_t at, const char* data, size_t size) {
-  return seek_file(file, at, SEEK_SET) && std::fwrite(data, 1, size, file) == size;
-}
-
-#else
-
-// Writes `size` bytes into `file` at `at`, leaving its position alone;
-// false with errno set.
-bool write_part(FILE* file, int64_t at, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t put = pwrite(fileno(file), data, size, static_cast<off_t>(at));
-    if (put < 0) return false;
-    data += put;
-    at += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
-#endif
-
 // Copies through memory, a chunk at a time; which side failed, errno set.
 CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at, int64_t size) {
   constexpr int64_t kChunk = 1 << 20;
@@ -104,7 +80,7 @@ CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at
   for (int64_t end = to_at + size; to_at < end;) {
     size_t part = static_cast<size_t>(std::min(end - to_at, kChunk));
     if (!read_file_at(from, from_at, buffer.data(), part)) return CopyEnd::read_failed;
-    if (!write_part(to, to_at, buffer.data(), part)) return CopyEnd::write_failed;
+    if (!write_file_at(to, to_at, buffer.data(), part)) return CopyEnd::write_failed;
     from_at += static_cast<int64_t>(part);
     to_at += static_cast<int64_t>(part);
   }

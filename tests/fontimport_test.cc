@@ -26,7 +26,7 @@ TEST(WriteRomGuarded, AFailedPatchLeavesTheImageAsItWas) {
                 std::fputs(old.c_str(), rom) >= 0);
     testing::internal::CaptureStderr();
     // The patch grows the image, leaving a gap, and then fails.
-    EXPECT_FALSE(write_rom_guarded(rom, said, {{4, 2}, {18, 4}, {28, 2}}, [](FILE* f) {
+    EXPECT_FALSE(write_rom_guarded(rom, nullptr, said, {{4, 2}, {18, 4}, {28, 2}}, [](FILE* f) {
       bool written = seek_file(f, 4, SEEK_SET) && std::fputs("xy", f) >= 0 &&
                      seek_file(f, 28, SEEK_SET) && std::fputs("zz", f) >= 0;
       EXPECT_TRUE(written);
@@ -50,35 +50,35 @@ std::string pattern(size_t size) {
   return bytes;
 }
 
-TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
+TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromItsJournal) {
   const std::string old = pattern(300000);
   std::string fresh = pattern(400000);
   std::reverse(fresh.begin(), fresh.end());
-  const std::string folder = testing::TempDir();
-  const std::string missing = folder + "missing";
-  // A binary font that grows the image, and rows apart, one half ending in
-  // the second's middle; the patch writes `written` bytes, failing if short.
+  const std::string name = testing::TempDir() + "image.rom";
+  const std::string missing = testing::TempDir() + "missing/image.rom";
+  // A binary font that grows the image, and rows apart, one ending past the
+  // middle of the old bytes; the patch writes `written` bytes, failing if short.
   const std::vector<RomExtent> font = {{0, 400000}};
   const std::vector<RomExtent> rows = {{1000, 40000}, {200000, 30000}, {280000, 40000}};
   const char* failed = "Failed to write ROM image: Input/output error\n";
   struct Case {
     std::vector<RomExtent> extents;
-    std::string folder;
-    int64_t fallback, written;
+    std::string name;
+    int64_t written;
     const char* error;
   };
+  // Where no journal can be made, nothing is written: memory does not stand in.
   for (const Case& c :
-       {Case{font, folder, 0, 250000, failed}, Case{rows, folder, 0, 50000, failed},
-        Case{rows, folder, 0, 110000, ""}, Case{font, missing, 1 << 20, 250000, failed},
-        Case{font, missing, 1 << 10, 0,
-             "Failed to back up ROM image: No such file or directory\n"}}) {
+       {Case{font, name, 250000, failed}, Case{rows, name, 50000, failed},
+        Case{rows, name, 110000, ""},
+        Case{font, missing, 0, "Failed to write journal: No such file or directory\n"}}) {
     FILE* rom = std::tmpfile();
     ASSERT_TRUE(rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0 &&
                 std::fwrite(old.data(), 1, old.size(), rom) == old.size());
     std::string expected = old;
     testing::internal::CaptureStderr();
     bool done = write_rom_guarded(
-        rom, static_cast<int64_t>(old.size()), c.extents,
+        rom, c.name.c_str(), static_cast<int64_t>(old.size()), c.extents,
         [&](FILE* f) {
           int64_t left = c.written;
           for (RomExtent e : c.extents) {
@@ -95,7 +95,7 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
           }
           return true;
         },
-        {c.folder.c_str(), 1 << 10, c.fallback});
+        1 << 10);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.error);
     EXPECT_EQ(done, *c.error == '\0');
     std::string image(500000, '?');
@@ -103,6 +103,10 @@ TEST(WriteRomGuarded, APatchPastTheMemoryBoundIsUndoneFromASpillFile) {
     image.resize(std::fread(image.data(), 1, image.size(), rom));
     EXPECT_TRUE(image == (done ? expected : old)) << image.size() << " bytes";
     (void)std::fclose(rom);
+    // Given up once the image is whole, however the run ended.
+    FILE* journal = std::fopen((c.name + "-journal").c_str(), "rb");
+    EXPECT_EQ(journal, nullptr);
+    if (journal) (void)std::fclose(journal);
   }
 }
 
@@ -163,7 +167,7 @@ std::string patched(const std::string& path, size_t held, const std::string& old
   EXPECT_TRUE(rom && std::setvbuf(rom, nullptr, _IONBF, 0) == 0 &&
               std::fwrite(old.data(), 1, old.size(), rom) == old.size());
   testing::internal::CaptureStderr();
-  bool done = patch_text_font(rom, path.c_str(), held);
+  bool done = patch_text_font(rom, nullptr, path.c_str(), held);
   std::string printed = testing::internal::GetCapturedStderr();
   std::string image(size_t{0x123500} * 8, '?');
   std::rewind(rom);

@@ -14,3 +14,6 @@
 // file or its file system keeps no locks (a device, some network shares):
 // the run then goes on unlocked.
 bool lock_file(FILE* file, bool exclusive, const char* name);
+
+// Gives up the lock that lock_file() took on `file`.
+void unlock_file(FILE* file);

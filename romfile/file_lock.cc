@@ -74,3 +74,15 @@ bool lock_file(FILE* file, bool exclusive, const char* name) {
   }
   return attempt == Attempt::locked;
 }
+
+void unlock_file(FILE* file) {
+#ifdef _WIN32
+  auto* handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(kLockedByte);
+  at.OffsetHigh = static_cast<DWORD>(kLockedByte >> 32);
+  if (handle != INVALID_HANDLE_VALUE) (void)UnlockFileEx(handle, 0, 1, 0, &at);
+#else
+  (void)flock(fileno(file), LOCK_UN);
+#endif
+}

@@ -45,7 +45,8 @@ Font parse_psf(std::string_view data, bool unicode);
 
 // Reads a BDF font, its baseline where the image's is when the cell allows.
 // A missing ENDCHAR or ENDFONT, a bad BITMAP row or a cell taller or wider
-// than 8 fails; a glyph outside the cell is skipped (warning).
+// than 8 fails; a glyph with a set pixel outside the cell is skipped
+// (warning), one whose box passes the cell by blank pixels taken.
 Font parse_bdf(std::string_view text);
 
 // Reads a hex font of CODE:HEXDIGITS lines; an 8x16 or 16x16 glyph is

@@ -113,11 +113,17 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "BDF 2.1 1x8 1 41/0=8080808080808080<"},
       {head + "STARTCHAR z\nENCODING 0\nBBX 0 0 0 0\nBITMAP\nENDCHAR\nENDFONT\n",
        "BDF 2.1 8x8 1 0/0=0000000000000000<"},
-      {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\nENDCHAR\n" +
-           bdf("9 1 0 0", "FF00\n", ""),
-       "BDF 2.1 8x8 2; 10: " + a + "is 9x1, larger than the font's 8x8 cell; skipped<"},
-      {bdf("1 1 0 -2147483648", "00\n"),
-       "BDF 2.1 8x8 1; 5: " + a + "at offset 0 -2147483648 of its BBX lies outside the font's 8x8"},
+      // A box may pass the cell by blank columns and rows; a set pixel outside skips the glyph.
+      {bdf("4 6 0 -1", "E0\n00\n20\nA0\n40\n00\n", cell + "3 5 0 0\n"),
+       "BDF 2.1 3x5 1 41/0=0000E00020A04000<"},
+      {head + "STARTCHAR n\nENCODING -5\nBBX 9 1 -1 0\nBITMAP\n8000\nENDCHAR\n" +
+           bdf("16 1 0 0", "FF01\n", ""),
+       "BDF 2.1 8x8 2; 11: " + a + "has set pixels outside the font's 8x8 cell, where its BBX " +
+           "16 1 0 0 puts them; skipped<"},
+      {bdf("1 2 0 -2147483648", "00\n00\n"), "BDF 2.1 8x8 1 41/0=0000000000000000<"},
+      {bdf("4 1 -1 6", "10\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1 41/0=2000000000000000<"},
+      {bdf("4 1 -1 6", "80\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1; 5: " + a + "has set"},
+      {bdf("2 1 2 8", "80\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1; 5: " + a + "has set"},
       // A shorter cell keeps its baseline above the image's last row, moved only to fit.
       {bdf("2 2 0 0", "80\n40\n", cell + "5 7 0 -1\n"), "BDF 2.1 5x7 1 41/0=0000000000804000<"},
       {bdf("1 1 0 1", "80\n", cell + "5 7 0 1\n"), "BDF 2.1 5x7 1 41/0=0000000000008000<"},

@@ -31,6 +31,7 @@ struct Font {
   uint32_t count = 0;                 // glyphs in the file, those without a code included
   bool unicode_table = false;         // a PSF that carries a Unicode table
   uint8_t marked = 0;                 // a picture's red column, lost to the image: 0x80, 0x01, 0
+  bool light_ink = false;             // a sheet drawn light on dark paper
   std::vector<FontGlyph> glyphs;      // a glyph at each of its codes, in file order
   std::vector<FontMessage> warnings;  // in file order
   bool failed = false;                // the file is not a font that converts; see `error`

@@ -168,20 +168,47 @@ std::string fit_sheet(const Pixels& p, const SheetOptions& s, int64_t& rows) {
   return "";
 }
 
-// Reads the glyph whose cell starts at (x, y); true when a dot of it is
-// painted in part.
-bool read_sheet_cell(const Pixels& p, const SheetOptions& s, int x, int y, FontGlyph& glyph) {
+// The top left pixel of the sheet's cell in row `row`, column `column`.
+void cell_origin(const SheetOptions& s, int64_t row, int column, int& x, int& y) {
+  x = s.margin_x + column * (s.cell_width * s.scale + s.gap_x);
+  y = s.margin_y + static_cast<int>(row) * (s.cell_height * s.scale + s.gap_y);
+}
+
+// The sheet's paper is dark: most pixels of its cells are. Margins and
+// gaps are left out, as a sheet may draw them in any colour.
+bool dark_paper(const Pixels& p, const SheetOptions& s, int64_t rows) {
+  uint64_t dark_pixels = 0;
+  uint64_t all = 0;
+  for (int64_t r = 0; r < rows; ++r) {
+    for (int c = 0; c < s.columns; ++c) {
+      int x = 0;
+      int y = 0;
+      cell_origin(s, r, c, x, y);
+      for (int dy = 0; dy < s.cell_height * s.scale; ++dy) {
+        for (int dx = 0; dx < s.cell_width * s.scale; ++dx, ++all)
+          dark_pixels += dark(pixel(p, x + dx, y + dy)) ? 1 : 0;
+      }
+    }
+  }
+  return dark_pixels * 2 > all;
+}
+
+// Reads the glyph whose cell starts at (x, y), its ink dark or light as
+// `dark_ink` says; true when a dot of it is painted in part.
+bool read_sheet_cell(const Pixels& p, const SheetOptions& s, int x, int y, bool dark_ink,
+                     FontGlyph& glyph) {
   bool mixed = false;
   int all = s.scale * s.scale;
   for (int row = 0; row < s.cell_height; ++row) {
     for (int column = 0; column < s.cell_width; ++column) {
-      int dark_pixels = 0;
+      int ink = 0;
       for (int k = 0; k < all; ++k) {
-        if (dark(pixel(p, x + column * s.scale + k % s.scale, y + row * s.scale + k / s.scale)))
-          ++dark_pixels;
+        if (dark(pixel(p, x + column * s.scale + k % s.scale, y + row * s.scale + k / s.scale)) ==
+            dark_ink)
+          ++ink;
       }
-      if (dark_pixels * 2 > all) glyph.rows[row] |= static_cast<uint8_t>(0x80 >> column);
-      mixed = mixed || (dark_pixels != 0 && dark_pixels != all);
+      if (ink * 2 > all) glyph.rows[row] |= static_cast<uint8_t>(0x80 >> column);
+      mixed = mixed || (ink != 0 && ink != all);
     }
   }
   return mixed;
@@ -201,14 +228,16 @@ Font read_sheet(const Pixels& p, const SheetOptions& s) {
   if (!why.empty()) return fail_font(font, 0, why);
   font.width = s.cell_width;
   font.height = s.cell_height;
+  font.light_ink = dark_paper(p, s, rows);
   MixedDots mixed;
   for (int64_t r = 0; r < rows; ++r) {
     for (int c = 0; c < s.columns; ++c) {
       auto index = static_cast<uint32_t>(font.glyphs.size());
       FontGlyph glyph{s.first + index, index, {}};
-      int x = s.margin_x + c * (s.cell_width * s.scale + s.gap_x);
-      int y = s.margin_y + static_cast<int>(r) * (s.cell_height * s.scale + s.gap_y);
-      note_mixed(mixed, glyph.code, read_sheet_cell(p, s, x, y, glyph));
+      int x = 0;
+      int y = 0;
+      cell_origin(s, r, c, x, y);
+      note_mixed(mixed, glyph.code, read_sheet_cell(p, s, x, y, !font.light_ink, glyph));
       font.glyphs.push_back(glyph);
     }
   }
@@ -251,8 +280,8 @@ void warn_mixed(const MixedDots& mixed, Font& font) {
   if (mixed.count > 4) names += " and " + std::to_string(mixed.count - 4) + " more";
   font.warnings.push_back({0, std::to_string(mixed.count) +
                                   " glyphs have dots painted only in part, each read as set "
-                                  "where most of its pixels are dark: " +
-                                  names});
+                                  "where most of its pixels are " +
+                                  (font.light_ink ? "light: " : "dark: ") + names});
 }
 
 bool parse_sheet_option(std::string_view name, std::string_view value, SheetOptions& sheet,

@@ -179,4 +179,39 @@ TEST(ReadGlyphPicture, Sheets) {
   }
 }
 
+// Every pixel of `p` in `box` turned light for dark and dark for light.
+void invert(Picture& p, Box box) {
+  for (int i = 0; i < box.width * box.height * 3; ++i) {
+    uint8_t& c =
+        p.rgb[(size_t(box.y + i / 3 / box.width) * p.width + box.x + i / 3 % box.width) * 3 +
+              i % 3];
+    c = uint8_t(255 - c);
+  }
+}
+
+TEST(ReadGlyphPicture, SheetsDrawnLightOnDarkByTheCommonerColourOfTheirCells) {
+  // Wide light margins, more pixels than the cells: they do not count.
+  SheetOptions s{5, 7, 40, 30, 2, 2, 2, 3, 0x20, true};
+  Picture light = sheet(s, 2);
+  Picture dark = light;
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 3; ++c) invert(dark, {40 + c * 12, 30 + r * 16, 10, 14});
+  }
+  paint(dark, {40 + 12 + 3, 30 + 5, 1, 1}, 0);  // a pixel of a light dot of 0x21
+  std::string want = describe(read_glyph_picture(png_of(light), s), true);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(dark), s), true),
+            want.insert(want.find(" 20/"), " light ink") +
+                "; 0: 1 glyphs have dots painted only in part, each read as set where most of its "
+                "pixels are light: 0x21");
+  // The common sheet, its last pixel read at the end of the picture's pixels; as many
+  // dark pixels as light is light paper.
+  Picture common{128, 128, std::vector<uint8_t>(128 * 128 * 3, 255)};
+  paint(common, {0, 64, 128, 64}, 0);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(common, 1), {})),
+            "PNG sheet 8x8 256 0/0=0000000000000000 (254) FF/FF=FFFFFFFFFFFFFFFF");
+  paint(common, {127, 63, 1, 1}, 0);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(common, 1), {})),
+            "PNG sheet 8x8 256 light ink 0/0=FFFFFFFFFFFFFFFF (254) FF/FF=0000000000000000");
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <array>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "codes.h"
 #include "font_formats.h"
@@ -83,6 +85,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8x8 256 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       {psf1(4, 8, std::string("A\0", 2)), bad_table, true},
+      {psf1(4, 8, "A"), bad_table, true},  // cut in the middle of a code point
       {psf1(0, 9), "0: the glyphs are 8x9: only glyphs of up to 8 rows and 8 columns convert<"},
       {psf1(0, 6), "PSF 1 8x6 256 0/0=0001020304050000 (254) FF/FF=18191A1B1C1D0000<"},
       {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE0\xA0\x80\xE2\x98\xBB\xFE\xFF"),
@@ -166,7 +169,10 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {gzip(std::string((64 << 20) + 1, '0')), "0: the gzip data unpacks to more than 64 MiB<"},
   };
   for (const Case& c : cases) {
-    std::string font = describe(parse_font(c.data, c.unicode)) + "<";  // "<" marks the end
+    // The data at the very end of its block, so that the sanitizers catch a read past it.
+    std::vector<char> exact(c.data.begin(), c.data.end());
+    std::string_view data(exact.data(), exact.size());
+    std::string font = describe(parse_font(data, c.unicode)) + "<";  // "<" marks the end
     EXPECT_EQ(font.substr(0, c.font.size()), c.font);
   }
 }

@@ -106,6 +106,8 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
   Picture no_label = p;
   paint(no_label, {30, 19 + 33 + 11, 10, 10}, 255);
   std::string whole = png_of(p);
+  Picture grey_bottom{300, 2, std::vector<uint8_t>(300 * 3, 255)};
+  grey_bottom.rgb.resize(300 * 2 * 3, 160);
   const std::pair<std::string, const char*> cases[] = {
       {png_of(moved(p, {1, 0, 572, 89})), "grid is at x = 39, where no band of row labels ends"},
       {png_of(moved(p, {0, 0, 572, 89})), "572 pixels wide, which puts its grid at x = 39, but"},
@@ -115,6 +117,8 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
       {png_of(moved(p, {0, 0, 573, 88})),
        "88 pixels high, where a picture of 2 rows of cells is 89"},
       {png_of(no_label), "the label of row 2 cannot be read left of x = 40"},
+      // A grid line that reaches the picture's last pixel: its scan stops there.
+      {png_of(grey_bottom), "its grid's top line is 300 pixels long, not 529"},
       {png_of(moved(p, {0, 0, 130, 128})), "; for a sheet of another layout, give it"},
       {whole.substr(0, whole.size() / 2), "the PNG cannot be decoded: "},
       // No more than a header, declaring 60000x60000 RGBA pixels.

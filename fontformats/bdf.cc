@@ -146,8 +146,8 @@ void place_row(BdfGlyph& g, int64_t cell_top, const Font& font, std::string_view
   int64_t top = g.top + g.rows_read;  // the image row
   bool row_in = top >= cell_top && top < cell_top + font.height;
   for (int64_t column = 0; column < g.width; column += 8) {
-    int byte =
-        hex_byte(row.data() + column / 4) & (0xFF00 >> std::min<int64_t>(g.width - column, 8));
+    auto bits = static_cast<int>(std::min<int64_t>(g.width - column, 8));  // of this byte
+    int byte = hex_byte(row.data() + column / 4) & (0xFF00 >> bits);
     for (int bit = 0; byte != 0; ++bit, byte = byte << 1 & 0xFF) {
       int64_t x = g.x + column + bit;  // the cell's column
       if (!(byte & 0x80)) continue;

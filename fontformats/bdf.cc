@@ -151,10 +151,11 @@ void place_row(BdfGlyph& g, int64_t cell_top, const Font& font, std::string_view
     for (int bit = 0; byte != 0; ++bit, byte = byte << 1 & 0xFF) {
       int64_t x = g.x + column + bit;  // the cell's column
       if (!(byte & 0x80)) continue;
-      if (row_in && x >= 0 && x < font.width)
+      if (row_in && x >= 0 && x < font.width) {
         g.rows[top] |= static_cast<uint8_t>(0x80 >> x);
-      else
+      } else {
         g.cut = true;
+      }
     }
   }
 }

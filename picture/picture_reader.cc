@@ -174,26 +174,29 @@ std::string fit_sheet(const Pixels& p, const SheetOptions& s, int64_t& rows) {
   return "";
 }
 
-// The top left pixel of the sheet's cell in row `row`, column `column`.
-void cell_origin(const SheetOptions& s, int64_t row, int column, int& x, int& y) {
-  x = s.margin_x + column * (s.cell_width * s.scale + s.gap_x);
-  y = s.margin_y + static_cast<int>(row) * (s.cell_height * s.scale + s.gap_y);
+// Where a pixel of the picture is.
+struct Spot {
+  int x, y;
+};
+
+// The top left pixel of the sheet's cell `cell`, counted in reading order.
+Spot cell_origin(const SheetOptions& s, int64_t cell) {
+  auto row = static_cast<int>(cell / s.columns);
+  auto column = static_cast<int>(cell % s.columns);
+  return {s.margin_x + column * (s.cell_width * s.scale + s.gap_x),
+          s.margin_y + row * (s.cell_height * s.scale + s.gap_y)};
 }
 
-// The sheet's paper is dark: most pixels of its cells are. Margins and
-// gaps are left out, as a sheet may draw them in any colour.
-bool dark_paper(const Pixels& p, const SheetOptions& s, int64_t rows) {
+// The sheet's paper is dark: most pixels of its `cells` cells are. Margins
+// and gaps are left out, as a sheet may draw them in any colour.
+bool dark_paper(const Pixels& p, const SheetOptions& s, int64_t cells) {
   uint64_t dark_pixels = 0;
   uint64_t all = 0;
-  for (int64_t r = 0; r < rows; ++r) {
-    for (int c = 0; c < s.columns; ++c) {
-      int x = 0;
-      int y = 0;
-      cell_origin(s, r, c, x, y);
-      for (int dy = 0; dy < s.cell_height * s.scale; ++dy) {
-        for (int dx = 0; dx < s.cell_width * s.scale; ++dx, ++all)
-          dark_pixels += dark(pixel(p, x + dx, y + dy)) ? 1 : 0;
-      }
+  for (int64_t cell = 0; cell < cells; ++cell) {
+    Spot at = cell_origin(s, cell);
+    for (int dy = 0; dy < s.cell_height * s.scale; ++dy) {
+      for (int dx = 0; dx < s.cell_width * s.scale; ++dx, ++all)
+        dark_pixels += dark(pixel(p, at.x + dx, at.y + dy)) ? 1 : 0;
     }
   }
   return dark_pixels * 2 > all;
@@ -234,18 +237,14 @@ Font read_sheet(const Pixels& p, const SheetOptions& s) {
   if (!why.empty()) return fail_font(font, 0, why);
   font.width = s.cell_width;
   font.height = s.cell_height;
-  font.light_ink = dark_paper(p, s, rows);
+  font.light_ink = dark_paper(p, s, rows * s.columns);
   MixedDots mixed;
-  for (int64_t r = 0; r < rows; ++r) {
-    for (int c = 0; c < s.columns; ++c) {
-      auto index = static_cast<uint32_t>(font.glyphs.size());
-      FontGlyph glyph{s.first + index, index, {}};
-      int x = 0;
-      int y = 0;
-      cell_origin(s, r, c, x, y);
-      note_mixed(mixed, glyph.code, read_sheet_cell(p, s, x, y, !font.light_ink, glyph));
-      font.glyphs.push_back(glyph);
-    }
+  for (int64_t cell = 0; cell < rows * s.columns; ++cell) {
+    auto index = static_cast<uint32_t>(cell);
+    FontGlyph glyph{s.first + index, index, {}};
+    Spot at = cell_origin(s, cell);
+    note_mixed(mixed, glyph.code, read_sheet_cell(p, s, at.x, at.y, !font.light_ink, glyph));
+    font.glyphs.push_back(glyph);
   }
   font.count = static_cast<uint32_t>(font.glyphs.size());
   warn_mixed(mixed, font);

@@ -106,8 +106,8 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
   Picture no_label = p;
   paint(no_label, {30, 19 + 33 + 11, 10, 10}, 255);
   std::string whole = png_of(p);
-  Picture grey_bottom{300, 2, std::vector<uint8_t>(300 * 3, 255)};
-  grey_bottom.rgb.resize(300 * 2 * 3, 160);
+  Picture grey_bottom{300, 2, std::vector<uint8_t>(size_t{300} * 3, 255)};
+  grey_bottom.rgb.resize(size_t{300} * 2 * 3, 160);
   const std::pair<std::string, const char*> cases[] = {
       {png_of(moved(p, {1, 0, 572, 89})), "grid is at x = 39, where no band of row labels ends"},
       {png_of(moved(p, {0, 0, 572, 89})), "572 pixels wide, which puts its grid at x = 39, but"},
@@ -209,7 +209,7 @@ TEST(ReadGlyphPicture, SheetsDrawnLightOnDarkByTheCommonerColourOfTheirCells) {
                 "pixels are light: 0x21");
   // The common sheet, its last pixel read at the end of the picture's pixels; as many
   // dark pixels as light is light paper.
-  Picture common{128, 128, std::vector<uint8_t>(128 * 128 * 3, 255)};
+  Picture common{128, 128, std::vector<uint8_t>(size_t{128} * 128 * 3, 255)};
   paint(common, {0, 64, 128, 64}, 0);
   EXPECT_EQ(describe(read_glyph_picture(png_of(common, 1), {})),
             "PNG sheet 8x8 256 0/0=0000000000000000 (254) FF/FF=FFFFFFFFFFFFFFFF");

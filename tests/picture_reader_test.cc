@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -108,6 +109,12 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
   std::string whole = png_of(p);
   Picture grey_bottom{300, 2, std::vector<uint8_t>(size_t{300} * 3, 255)};
   grey_bottom.rgb.resize(size_t{300} * 2 * 3, 160);
+  const std::string header("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xEA\x60\0\0\xEA\x60\x08\x06\0\0\0",
+                           29);
+  const std::string tiny =
+      header.substr(0, 16) +
+      std::string("\0\0\0\1\0\0\0\1\x08\0\0\0\0\x3A\x7E\x9B\x55", 17);  // 1x1 grey
+  const std::string empty_data("\0\0\0\0IDAT\x35\xAF\x06\x1E", 12);
   const std::pair<std::string, const char*> cases[] = {
       {png_of(moved(p, {1, 0, 572, 89})), "grid is at x = 39, where no band of row labels ends"},
       {png_of(moved(p, {0, 0, 572, 89})), "572 pixels wide, which puts its grid at x = 39, but"},
@@ -121,12 +128,17 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
       {png_of(grey_bottom), "its grid's top line is 300 pixels long, not 529"},
       {png_of(moved(p, {0, 0, 130, 128})), "; for a sheet of another layout, give it"},
       {whole.substr(0, whole.size() / 2), "the PNG cannot be decoded: "},
-      // No more than a header, declaring 60000x60000 RGBA pixels.
-      {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xEA\x60\0\0\xEA\x60\x08\x06\0\0\0", 29),
-       "the picture is 60000x60000 pixels: no picture of glyphs"},
+      // No more than a header, declaring 60000x60000 RGBA pixels; a header cut short.
+      {header, "the picture is 60000x60000 pixels: no picture of glyphs"},
+      {header.substr(0, 18), "the PNG cannot be read: its header is damaged"},
+      // Chunks of image data that hold no byte, the last at the very end, are left out.
+      {tiny + empty_data + empty_data, "the PNG cannot be decoded: "},
   };
-  for (const auto& [png, error] : cases)
-    EXPECT_NE(describe(read_glyph_picture(png, {})).find(error), std::string::npos) << error;
+  for (const auto& [png, error] : cases) {
+    std::vector<char> exact(png.begin(), png.end());  // at the very end of its block
+    std::string_view at_end(exact.data(), exact.size());
+    EXPECT_NE(describe(read_glyph_picture(at_end, {})).find(error), std::string::npos) << error;
+  }
 }
 
 // A sheet laid out as `s` says, `rows` rows of cells and a pixel of paper right of them and under
@@ -161,6 +173,7 @@ TEST(ReadGlyphPicture, Sheets) {
        "4 columns of 10-pixel cells with a margin of 1 and gaps of 2 take 47"},
       {layout + " --cell 9x7", "the cells are 9x7: only glyphs of up to 8 rows"},
       {"--cell 8,8", "--cell takes WIDTHxHEIGHT in pixels, as 8x8, not '8,8'"},
+      {"--cell 8x8x", "--cell takes WIDTHxHEIGHT in pixels, as 8x8, not '8x8x'"},
       {"--margin 70000", "--margin takes a number of pixels, or XxY for across and down"},
       {"--columns 0", "--columns takes a whole number from 1 up, not '0'"},
       {"--scale 1 --columns 1", "1 columns of 8-pixel cells with a margin of 0 and gaps of 0"},

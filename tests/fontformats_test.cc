@@ -133,6 +133,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {bdf("1 1 0 -3", "80\n", cell + "5 6 0 -3\n"), "BDF 2.1 5x6 1 41/0=0000000000000080<"},
       {bdf("9 1 0 0", "FF\n"), "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
       {bdf("1 1 0 0", "G0\n"), "7: bad BITMAP row"},
+      {bdf("1 1 0 0", "\n"), "7: bad BITMAP row"},
       {bdf("1 1 0 0", "00\n00\n"), "8: " + a + "has more BITMAP rows than the 1 of its BBX<"},
       {bdf("1 2 0 0", "00\n"), "8: " + a + "has 1 BITMAP rows; its BBX gives 2<"},
       {bdf("-1 1 0 0", ""), "5: bad BBX"},

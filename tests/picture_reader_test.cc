@@ -95,6 +95,7 @@ TEST(ReadGlyphPicture, EditedCells) {
   paint(p, {41 + 33, 19, 32, 32}, 255);                                   // 0x41 erased
   paint(p, {41 + 2 * 33, 19, 32, 32}, 0);  // 0x42 drawn in a slot without a glyph, not in red
   paint(p, {41 + 15 * 33, 23, 1, 1}, 0);   // a pixel of a clear dot of 0x4F
+  paint(p, {40 + 33, 18, 1, 25}, 255);     // a quarter of a grid line of 100 pixels: still there
   EXPECT_EQ(describe(read_glyph_picture(png_of(p), {}), true),
             "PNG picture 8x8 6 marked 80 41/0=0000000000000000 42/1=FFFFFFFFFFFFFFFF "
             "4F/2=7E00000000000000 50/3=1800000000000000 51/4=0000000000000000 "

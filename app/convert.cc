@@ -207,10 +207,11 @@ bool load_font(const Options& o, std::vector<char>& bytes, FileIdentity& source)
 
 // The comment that opens the patch: where it comes from and what it holds.
 std::string heading(const Options& o, const Font& font, const PatchPlan& plan) {
-  std::string text = std::string("; Converted from ") + o.path + ": " + font.format + ", " +
-                     std::to_string(font.count) + " glyphs of " + std::to_string(font.width) + "x" +
-                     std::to_string(font.height) +
-                     (font.unicode_table ? ", with a Unicode table" : "") + ".\n";
+  std::string text =
+      std::string("; Converted from ") + o.path + ": " + font.format + ", " +
+      std::to_string(font.count) + " glyphs of " + std::to_string(font.width) + "x" +
+      std::to_string(font.height) + (font.unicode_table ? ", with a Unicode table" : "") +
+      (font.light_ink ? ", light on dark paper (the commoner colour of its cells)" : "") + ".\n";
   text += std::string("; Codes ") + (o.unicode && font.unicode_table ? "by code point, " : "") +
           o.map_text + ": " + std::to_string(plan.glyphs.size()) + " glyphs; " +
           std::to_string(plan.left_out) + " of the font left out.\n";

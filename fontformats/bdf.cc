@@ -12,8 +12,10 @@
 // The cell must be at most 8 rows high and 8 columns wide. The image's cell
 // has 7 rows above the baseline and 1 below: a shorter cell goes where its
 // baseline falls on the image's, moved up or down as little as it must to
-// stay inside. A glyph's box is placed in the cell by the two offsets; a
-// box that reaches outside the cell skips the glyph. Lines end in LF or CR LF.
+// stay inside. A glyph's box is placed in the cell by the two offsets; it
+// may reach past the cell by blank rows and columns, as some programs write
+// every box a column wider than the cell, but a set pixel outside the cell
+// skips the glyph. Lines end in LF or CR LF.
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -29,10 +31,9 @@ struct BdfGlyph {
   std::string name;
   int64_t code = -2;  // -2 until ENCODING, -1 for no code
   bool has_box = false;
-  bool fits = false;
-  bool small = false;                           // no larger than the cell, wherever it lies
+  bool cut = false;                             // a set pixel lies outside the cell
   int64_t width = 0, height = 0, x = 0, y = 0;  // its BBX, offsets from the cell's corner
-  int64_t box_x = 0, box_y = 0;                 // the offsets as the BBX gives them
+  std::string box;                              // the BBX's values, for messages
   uint64_t box_line = 0;
   int64_t rows_read = 0;  // of its BITMAP
   int64_t top = 0;        // image row of its first bitmap row
@@ -97,19 +98,17 @@ bool read_cell(Font& font, BdfState& s, std::string_view values, uint64_t line) 
   return true;
 }
 
-// Reads BBX and decides whether the glyph fits the cell.
+// Reads BBX: where the glyph's box lies in the cell.
 bool read_box(Font& font, BdfState& s, std::string_view values, uint64_t line) {
   int64_t v[4];
   if (!read_numbers(values, v, 4) || v[0] < 0 || v[1] < 0)
     return fail_font(font, line, "bad BBX of glyph " + glyph_name(s.glyph)), false;
   BdfGlyph& g = s.glyph;
   g.width = v[0], g.height = v[1];
-  g.box_x = v[2], g.box_y = v[3];
   g.x = v[2] - s.cell_x, g.y = v[3] - s.cell_y;
   g.top = s.cell_top + font.height - g.y - g.height;
-  g.small = g.width <= font.width && g.height <= font.height;
-  g.fits = g.small && g.x >= 0 && g.x + g.width <= font.width && g.y >= 0 &&
-           g.y + g.height <= font.height;
+  g.box = std::to_string(v[0]);
+  for (int i = 1; i < 4; ++i) g.box += " " + std::to_string(v[i]);
   g.has_box = true;
   g.box_line = line;
   return true;
@@ -126,22 +125,39 @@ bool end_glyph(Font& font, BdfState& s, uint64_t line) {
   }
   uint32_t index = font.count++;
   s.part = BdfState::header;
-  std::string cell =
-      " the font's " + std::to_string(font.width) + "x" + std::to_string(font.height) + " cell";
-  if (!g.small) {
-    std::string size = std::to_string(g.width) + "x" + std::to_string(g.height);
-    font.warnings.push_back({g.box_line, "glyph " + glyph_name(g) + " is " + size +
-                                             ", larger than" + cell + "; skipped"});
-  } else if (!g.fits) {
-    std::string offset = std::to_string(g.box_x) + " " + std::to_string(g.box_y);
-    font.warnings.push_back({g.box_line, "glyph " + glyph_name(g) + " at offset " + offset +
-                                             " of its BBX lies outside" + cell + "; skipped"});
-  } else if (g.code >= 0 && g.code <= UINT32_MAX) {
+  if (g.code < 0 || g.code > UINT32_MAX) return true;  // a glyph without a code is not taken
+  if (g.cut) {
+    font.warnings.push_back(
+        {g.box_line, "glyph " + glyph_name(g) + " has set pixels outside the font's " +
+                         std::to_string(font.width) + "x" + std::to_string(font.height) +
+                         " cell, where its BBX " + g.box + " puts them; skipped"});
+  } else {
     FontGlyph glyph{static_cast<uint32_t>(g.code), index, {}};
     for (int r = 0; r < 8; ++r) glyph.rows[r] = g.rows[r];
     font.glyphs.push_back(glyph);
   }
   return true;
+}
+
+// Puts the pixels of BITMAP row `row`, of well-formed digits, where they
+// fall in the cell, whose top is image row `cell_top`; one outside it
+// marks the glyph cut. BDF pads rows with clear bits: set ones are no pixels.
+void place_row(BdfGlyph& g, int64_t cell_top, const Font& font, std::string_view row) {
+  int64_t top = g.top + g.rows_read;  // the image row
+  bool row_in = top >= cell_top && top < cell_top + font.height;
+  for (int64_t column = 0; column < g.width; column += 8) {
+    auto bits = static_cast<int>(std::min<int64_t>(g.width - column, 8));  // of this byte
+    int byte = hex_byte(row.data() + column / 4) & (0xFF00 >> bits);
+    for (int bit = 0; byte != 0; ++bit, byte = byte << 1 & 0xFF) {
+      int64_t x = g.x + column + bit;  // the cell's column
+      if (!(byte & 0x80)) continue;
+      if (row_in && x >= 0 && x < font.width) {
+        g.rows[top] |= static_cast<uint8_t>(0x80 >> x);
+      } else {
+        g.cut = true;
+      }
+    }
+  }
 }
 
 // Reads one row of a BITMAP into the glyph.
@@ -159,11 +175,7 @@ bool read_bitmap_row(Font& font, BdfState& s, std::string_view row, uint64_t lin
                          std::to_string(digits) + " hexadecimal digits"),
            false;
   }
-  if (g.fits && g.width > 0) {
-    int byte = hex_byte(row.data());
-    int kept = byte & (0xFF00 >> g.width);  // BDF pads rows with clear bits; drop any set
-    g.rows[g.top + g.rows_read] = static_cast<uint8_t>(kept >> g.x);
-  }
+  place_row(g, s.cell_top, font, row);
   ++g.rows_read;
   return true;
 }

@@ -31,6 +31,7 @@ struct Font {
   uint32_t count = 0;                 // glyphs in the file, those without a code included
   bool unicode_table = false;         // a PSF that carries a Unicode table
   uint8_t marked = 0;                 // a picture's red column, lost to the image: 0x80, 0x01, 0
+  bool light_ink = false;             // a sheet drawn light on dark paper
   std::vector<FontGlyph> glyphs;      // a glyph at each of its codes, in file order
   std::vector<FontMessage> warnings;  // in file order
   bool failed = false;                // the file is not a font that converts; see `error`
@@ -45,7 +46,8 @@ Font parse_psf(std::string_view data, bool unicode);
 
 // Reads a BDF font, its baseline where the image's is when the cell allows.
 // A missing ENDCHAR or ENDFONT, a bad BITMAP row or a cell taller or wider
-// than 8 fails; a glyph outside the cell is skipped (warning).
+// than 8 fails; a glyph with a set pixel outside the cell is skipped
+// (warning), one whose box passes the cell by blank pixels taken.
 Font parse_bdf(std::string_view text);
 
 // Reads a hex font of CODE:HEXDIGITS lines; an 8x16 or 16x16 glyph is

@@ -43,7 +43,8 @@ struct MixedDots {
 // Adds glyph `code` to `mixed` when `mixed_here`.
 void note_mixed(MixedDots& mixed, uint32_t code, bool mixed_here);
 
-// Appends the warning naming the glyphs of `mixed` to `font`, if any.
+// Appends the warning naming the glyphs of `mixed` to `font`, if any, in
+// the colour of its ink.
 void warn_mixed(const MixedDots& mixed, Font& font);
 
 // Reads the picture as one that the tools drew, into `font`; false when

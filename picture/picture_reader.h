@@ -47,5 +47,7 @@ bool parse_sheet_option(std::string_view name, std::string_view value, SheetOpti
 
 // Reads the PNG `png`: a picture drawn by the tools, else with `sheet.given`
 // a sheet as `sheet` says, else the common 128x128 sheet. Format "PNG
-// picture" or "PNG sheet"; a damaged PNG, or one that is neither, fails.
+// picture" or "PNG sheet"; a damaged PNG, or one that is neither, fails. A
+// sheet's paper is the commoner colour of its cells: when that is dark, its
+// light pixels are the glyphs' and `light_ink` is set.
 Font read_glyph_picture(std::string_view png, const SheetOptions& sheet);

@@ -3,6 +3,8 @@
 
 #include <array>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "codes.h"
 #include "font_formats.h"
@@ -83,6 +85,7 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
                 std::string(size_t{254} * 2, '\xFF')),
        "PSF 1 8x8 256 U 41/0=0001020304050607 (1) 263B/2=1011121314151617<", true},
       {psf1(4, 8, std::string("A\0", 2)), bad_table, true},
+      {psf1(4, 8, "A"), bad_table, true},  // cut in the middle of a code point
       {psf1(0, 9), "0: the glyphs are 8x9: only glyphs of up to 8 rows and 8 columns convert<"},
       {psf1(0, 6), "PSF 1 8x6 256 0/0=0001020304050000 (254) FF/FF=18191A1B1C1D0000<"},
       {psf2({0, 32, 1, 3, 8, 8, 8}, "A\xFF\xFE\x42\xFF\xE0\xA0\x80\xE2\x98\xBB\xFE\xFF"),
@@ -113,17 +116,24 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
        "BDF 2.1 1x8 1 41/0=8080808080808080<"},
       {head + "STARTCHAR z\nENCODING 0\nBBX 0 0 0 0\nBITMAP\nENDCHAR\nENDFONT\n",
        "BDF 2.1 8x8 1 0/0=0000000000000000<"},
-      {head + "STARTCHAR n\nENCODING -5\nBBX 8 0 0 0\nBITMAP\nENDCHAR\n" +
-           bdf("9 1 0 0", "FF00\n", ""),
-       "BDF 2.1 8x8 2; 10: " + a + "is 9x1, larger than the font's 8x8 cell; skipped<"},
-      {bdf("1 1 0 -2147483648", "00\n"),
-       "BDF 2.1 8x8 1; 5: " + a + "at offset 0 -2147483648 of its BBX lies outside the font's 8x8"},
+      // A box may pass the cell by blank columns and rows; a set pixel outside skips the glyph.
+      {bdf("4 6 0 -1", "E0\n00\n20\nA0\n40\n00\n", cell + "3 5 0 0\n"),
+       "BDF 2.1 3x5 1 41/0=0000E00020A04000<"},
+      {head + "STARTCHAR n\nENCODING -5\nBBX 9 1 -1 0\nBITMAP\n8000\nENDCHAR\n" +
+           bdf("16 1 0 0", "FF01\n", ""),
+       "BDF 2.1 8x8 2; 11: " + a + "has set pixels outside the font's 8x8 cell, where its BBX " +
+           "16 1 0 0 puts them; skipped<"},
+      {bdf("1 2 0 -2147483648", "00\n00\n"), "BDF 2.1 8x8 1 41/0=0000000000000000<"},
+      {bdf("4 1 -1 6", "10\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1 41/0=2000000000000000<"},
+      {bdf("4 1 -1 6", "80\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1; 5: " + a + "has set"},
+      {bdf("2 1 2 8", "80\n", cell + "3 8 0 -1\n"), "BDF 2.1 3x8 1; 5: " + a + "has set"},
       // A shorter cell keeps its baseline above the image's last row, moved only to fit.
       {bdf("2 2 0 0", "80\n40\n", cell + "5 7 0 -1\n"), "BDF 2.1 5x7 1 41/0=0000000000804000<"},
       {bdf("1 1 0 1", "80\n", cell + "5 7 0 1\n"), "BDF 2.1 5x7 1 41/0=0000000000008000<"},
       {bdf("1 1 0 -3", "80\n", cell + "5 6 0 -3\n"), "BDF 2.1 5x6 1 41/0=0000000000000080<"},
       {bdf("9 1 0 0", "FF\n"), "7: bad BITMAP row of glyph 'A' (ENCODING 65): expected 4"},
       {bdf("1 1 0 0", "G0\n"), "7: bad BITMAP row"},
+      {bdf("1 1 0 0", "\n"), "7: bad BITMAP row"},
       {bdf("1 1 0 0", "00\n00\n"), "8: " + a + "has more BITMAP rows than the 1 of its BBX<"},
       {bdf("1 2 0 0", "00\n"), "8: " + a + "has 1 BITMAP rows; its BBX gives 2<"},
       {bdf("-1 1 0 0", ""), "5: bad BBX"},
@@ -160,7 +170,10 @@ TEST(FontFormats, EachFormatReadsItsGlyphsOrFailsWithItsLine) {
       {gzip(std::string((64 << 20) + 1, '0')), "0: the gzip data unpacks to more than 64 MiB<"},
   };
   for (const Case& c : cases) {
-    std::string font = describe(parse_font(c.data, c.unicode)) + "<";  // "<" marks the end
+    // The data at the very end of its block, so that the sanitizers catch a read past it.
+    std::vector<char> exact(c.data.begin(), c.data.end());
+    std::string_view data(exact.data(), exact.size());
+    std::string font = describe(parse_font(data, c.unicode)) + "<";  // "<" marks the end
     EXPECT_EQ(font.substr(0, c.font.size()), c.font);
   }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -94,6 +95,7 @@ TEST(ReadGlyphPicture, EditedCells) {
   paint(p, {41 + 33, 19, 32, 32}, 255);                                   // 0x41 erased
   paint(p, {41 + 2 * 33, 19, 32, 32}, 0);  // 0x42 drawn in a slot without a glyph, not in red
   paint(p, {41 + 15 * 33, 23, 1, 1}, 0);   // a pixel of a clear dot of 0x4F
+  paint(p, {40 + 33, 18, 1, 25}, 255);     // a quarter of a grid line of 100 pixels: still there
   EXPECT_EQ(describe(read_glyph_picture(png_of(p), {}), true),
             "PNG picture 8x8 6 marked 80 41/0=0000000000000000 42/1=FFFFFFFFFFFFFFFF "
             "4F/2=7E00000000000000 50/3=1800000000000000 51/4=0000000000000000 "
@@ -106,6 +108,14 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
   Picture no_label = p;
   paint(no_label, {30, 19 + 33 + 11, 10, 10}, 255);
   std::string whole = png_of(p);
+  Picture grey_bottom{300, 2, std::vector<uint8_t>(size_t{300} * 3, 255)};
+  grey_bottom.rgb.resize(size_t{300} * 2 * 3, 160);
+  const std::string header("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xEA\x60\0\0\xEA\x60\x08\x06\0\0\0",
+                           29);
+  const std::string tiny =
+      header.substr(0, 16) +
+      std::string("\0\0\0\1\0\0\0\1\x08\0\0\0\0\x3A\x7E\x9B\x55", 17);  // 1x1 grey
+  const std::string empty_data("\0\0\0\0IDAT\x35\xAF\x06\x1E", 12);
   const std::pair<std::string, const char*> cases[] = {
       {png_of(moved(p, {1, 0, 572, 89})), "grid is at x = 39, where no band of row labels ends"},
       {png_of(moved(p, {0, 0, 572, 89})), "572 pixels wide, which puts its grid at x = 39, but"},
@@ -115,14 +125,21 @@ TEST(ReadGlyphPicture, RefusesWhatDoesNotLineUp) {
       {png_of(moved(p, {0, 0, 573, 88})),
        "88 pixels high, where a picture of 2 rows of cells is 89"},
       {png_of(no_label), "the label of row 2 cannot be read left of x = 40"},
+      // A grid line that reaches the picture's last pixel: its scan stops there.
+      {png_of(grey_bottom), "its grid's top line is 300 pixels long, not 529"},
       {png_of(moved(p, {0, 0, 130, 128})), "; for a sheet of another layout, give it"},
       {whole.substr(0, whole.size() / 2), "the PNG cannot be decoded: "},
-      // No more than a header, declaring 60000x60000 RGBA pixels.
-      {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\xEA\x60\0\0\xEA\x60\x08\x06\0\0\0", 29),
-       "the picture is 60000x60000 pixels: no picture of glyphs"},
+      // No more than a header, declaring 60000x60000 RGBA pixels; a header cut short.
+      {header, "the picture is 60000x60000 pixels: no picture of glyphs"},
+      {header.substr(0, 18), "the PNG cannot be read: its header is damaged"},
+      // Chunks of image data that hold no byte, the last at the very end, are left out.
+      {tiny + empty_data + empty_data, "the PNG cannot be decoded: "},
   };
-  for (const auto& [png, error] : cases)
-    EXPECT_NE(describe(read_glyph_picture(png, {})).find(error), std::string::npos) << error;
+  for (const auto& [png, error] : cases) {
+    std::vector<char> exact(png.begin(), png.end());  // at the very end of its block
+    std::string_view at_end(exact.data(), exact.size());
+    EXPECT_NE(describe(read_glyph_picture(at_end, {})).find(error), std::string::npos) << error;
+  }
 }
 
 // A sheet laid out as `s` says, `rows` rows of cells and a pixel of paper right of them and under
@@ -157,6 +174,7 @@ TEST(ReadGlyphPicture, Sheets) {
        "4 columns of 10-pixel cells with a margin of 1 and gaps of 2 take 47"},
       {layout + " --cell 9x7", "the cells are 9x7: only glyphs of up to 8 rows"},
       {"--cell 8,8", "--cell takes WIDTHxHEIGHT in pixels, as 8x8, not '8,8'"},
+      {"--cell 8x8x", "--cell takes WIDTHxHEIGHT in pixels, as 8x8, not '8x8x'"},
       {"--margin 70000", "--margin takes a number of pixels, or XxY for across and down"},
       {"--columns 0", "--columns takes a whole number from 1 up, not '0'"},
       {"--scale 1 --columns 1", "1 columns of 8-pixel cells with a margin of 0 and gaps of 0"},
@@ -177,6 +195,41 @@ TEST(ReadGlyphPicture, Sheets) {
         error.empty() ? describe(read_glyph_picture(png_of(odd), s), true) + "<" : error;
     EXPECT_NE(got.find(want), std::string::npos) << got.substr(0, 200);
   }
+}
+
+// Every pixel of `p` in `box` turned light for dark and dark for light.
+void invert(Picture& p, Box box) {
+  for (int i = 0; i < box.width * box.height * 3; ++i) {
+    uint8_t& c =
+        p.rgb[(size_t(box.y + i / 3 / box.width) * p.width + box.x + i / 3 % box.width) * 3 +
+              i % 3];
+    c = uint8_t(255 - c);
+  }
+}
+
+TEST(ReadGlyphPicture, SheetsDrawnLightOnDarkByTheCommonerColourOfTheirCells) {
+  // Wide light margins, more pixels than the cells: they do not count.
+  SheetOptions s{5, 7, 40, 30, 2, 2, 2, 3, 0x20, true};
+  Picture light = sheet(s, 2);
+  Picture dark = light;
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 3; ++c) invert(dark, {40 + c * 12, 30 + r * 16, 10, 14});
+  }
+  paint(dark, {40 + 12 + 3, 30 + 5, 1, 1}, 0);  // a pixel of a light dot of 0x21
+  std::string want = describe(read_glyph_picture(png_of(light), s), true);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(dark), s), true),
+            want.insert(want.find(" 20/"), " light ink") +
+                "; 0: 1 glyphs have dots painted only in part, each read as set where most of its "
+                "pixels are light: 0x21");
+  // The common sheet, its last pixel read at the end of the picture's pixels; as many
+  // dark pixels as light is light paper.
+  Picture common{128, 128, std::vector<uint8_t>(size_t{128} * 128 * 3, 255)};
+  paint(common, {0, 64, 128, 64}, 0);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(common, 1), {})),
+            "PNG sheet 8x8 256 0/0=0000000000000000 (254) FF/FF=FFFFFFFFFFFFFFFF");
+  paint(common, {127, 63, 1, 1}, 0);
+  EXPECT_EQ(describe(read_glyph_picture(png_of(common, 1), {})),
+            "PNG sheet 8x8 256 light ink 0/0=FFFFFFFFFFFFFFFF (254) FF/FF=0000000000000000");
 }
 
 }  // namespace

@@ -104,6 +104,12 @@ class FontLoopTest(Test):
                    (255, 255, 255, 255) for x in range(128)] for y in range(128)]
         self.fresh({"sheet.png": encode_png(128, 128, pixels, "grey")})
         self.expect_round_trip("sheet.png", bytes(8) + b"".join(glyph(c) for c in range(1, 256)))
+        # Drawn light on dark, the same glyphs; the heading says which colour is the paper.
+        light = [[tuple(255 - v for v in p[:3]) + (255,) for p in line] for line in pixels]
+        self.put("light.png", encode_png(128, 128, light, "rgb"))
+        self.expect_round_trip("light.png", bytes(8) + b"".join(glyph(c) for c in range(1, 256)))
+        self.assertEqual(self.get("back.txt").split(b"\n")[0], b"; Converted from light.png: PNG sheet, "
+                         b"256 glyphs of 8x8, light on dark paper (the commoner colour of its cells).")
 
     def test_each_font_format_through_its_reader_and_back(self):
         image = self.console_image()

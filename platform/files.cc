@@ -179,8 +179,6 @@ FILE* open_for_reading(const char* path) {
 #endif
 }
 
-namespace {
-
 // Opens the descriptor `fd` as an unbuffered stream for update, closing it
 // when it cannot; null with errno set.
 FILE* update_stream(int fd) {
@@ -204,6 +202,8 @@ FILE* update_stream(int fd) {
   errno = open_errno;
   return nullptr;
 }
+
+namespace {
 
 // A descriptor of `path` opened for update with `flags` besides; -1 with errno set.
 int open_descriptor(const char* path, int flags) {

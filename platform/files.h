@@ -59,6 +59,10 @@ FILE* open_for_reading(const char* path);
 // they are, unbuffered; never made, never cut. Null with errno set.
 FILE* open_for_update(const char* path);
 
+// Opens the descriptor `fd` as an unbuffered stream for update, closing it
+// when it cannot; null with errno set (also when `fd` is negative).
+FILE* update_stream(int fd);
+
 // Makes the file with the UTF-8 name `path`, which must not exist yet, and
 // opens it as open_for_update() does; null with errno set (EEXIST when it exists).
 FILE* create_file(const char* path);

@@ -90,27 +90,8 @@ CopyEnd copy_through_memory(FILE* from, int64_t from_at, FILE* to, int64_t to_at
 }  // namespace
 
 FILE* open_spill_file(const char* folder) {
-  int fd = open_nameless(folder);
-  if (fd < 0) return nullptr;
-#ifdef _WIN32
-  FILE* file = _fdopen(fd, "w+b");
-#else
-  FILE* file = fdopen(fd, "w+b");
-#endif
   // Unbuffered, as the image is: the kernel's copies then see every byte.
-  if (file && std::setvbuf(file, nullptr, _IONBF, 0) == 0) return file;
-  int open_errno = errno;
-  if (file) {
-    (void)std::fclose(file);
-  } else {
-#ifdef _WIN32
-    (void)_close(fd);
-#else
-    (void)close(fd);
-#endif
-  }
-  errno = open_errno;
-  return nullptr;
+  return update_stream(open_nameless(folder));
 }
 
 CopyEnd copy_file_part(FILE* from, int64_t from_at, FILE* to, int64_t to_at, int64_t size) {

@@ -154,10 +154,7 @@ bool take_option(Options& o, const std::string& arg, const char* value, int& i) 
     if (!parse_code_map(value, o.map, error)) return usage_error("-m: " + error);
     o.map_text += (o.map_text.empty() ? "-m " : " -m ") + std::string(value);
   } else if (arg == "--drop") {
-    bool left = std::strcmp(value, "left") == 0;
-    if (!left && std::strcmp(value, "right") != 0)
-      return usage_error("--drop: '" + std::string(value) + "' is neither left nor right");
-    o.drop = left ? DropSide::left : DropSide::right;
+    if (!parse_drop_side(value, o.drop, error)) return usage_error(error);
   } else if (arg == "--text") {
     o.text = value;
   } else if (is_sheet_option(arg)) {

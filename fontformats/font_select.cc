@@ -104,6 +104,15 @@ std::string range_text(const CodeRange& range) {
   return range.last == range.first ? text : text + "-" + hex_text(range.last, 2);
 }
 
+bool parse_drop_side(std::string_view text, DropSide& drop, std::string& error) {
+  if (text != "left" && text != "right") {
+    error = "--drop: '" + std::string(text) + "' is neither left nor right";
+    return false;
+  }
+  drop = text == "left" ? DropSide::left : DropSide::right;
+  return true;
+}
+
 const char* dropped_column(const PatchPlan& plan) {
   return plan.dropped == 0x80 ? "leftmost" : "rightmost";
 }

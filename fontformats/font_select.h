@@ -33,6 +33,10 @@ std::vector<CodeRange> default_code_map();
 // the leftmost when neither has any), or the one asked for.
 enum class DropSide { fewest, right, left };
 
+// Reads the column that --drop names, "left" or "right", into `drop`; false,
+// with the reason in `error`, for anything else.
+bool parse_drop_side(std::string_view text, DropSide& drop, std::string& error);
+
 // The glyphs that a patch of a font holds.
 struct PatchPlan {
   std::vector<FontGlyph> glyphs;      // at their target codes, ascending; rows as in the font

@@ -78,9 +78,10 @@ bool read_drop(const char* text, DropSide& drop) {
   std::string value = text ? text : "";
   value.erase(0, value.find_first_not_of(' '));
   value.erase(value.find_last_not_of(' ') + 1);
-  drop = value == "left" ? DropSide::left : value == "right" ? DropSide::right : DropSide::fewest;
-  if (value.empty() || drop != DropSide::fewest) return true;
-  set_error("zenpo-convert", "", 0, "--drop: '" + value + "' is neither left nor right");
+  drop = DropSide::fewest;
+  std::string error;
+  if (value.empty() || parse_drop_side(value, drop, error)) return true;
+  set_error("zenpo-convert", "", 0, error);
   return false;
 }
 
